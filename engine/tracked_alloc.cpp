@@ -1,5 +1,6 @@
 #include "engine/tracked_alloc.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -33,8 +34,7 @@ void* Tracked_Alloc(size_t bytes, const char* tag) {
     while (i < kTrackedEntries - 1 && s_table[i].block) i++;
     // With every entry taken, the last one is reused: the table is diagnostic only.
     s_table[i].block = block;
-    std::strncpy(s_table[i].tag, tag ? tag : s_defaultTag, 15);
-    s_table[i].tag[15] = '\0';
+    std::snprintf(s_table[i].tag, sizeof s_table[i].tag, "%s", tag ? tag : s_defaultTag);
     return block;
 }
 

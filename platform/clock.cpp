@@ -4,11 +4,11 @@
 #include <chrono>
 #include <thread>
 
-#include "platform/audio/audio_output.h"
 #include "platform/timer.h"
 
 static std::atomic<bool> s_virtual{false};
 static std::atomic<DWORD> s_virtualNow{0};
+static std::atomic<Clock_RenderFn> s_render{nullptr};
 
 static DWORD RealMilliseconds() {
     using namespace std::chrono;
@@ -43,7 +43,9 @@ void Clock_Advance(DWORD ms) {
         s_virtualNow.store(now, std::memory_order_release);
         // The sound of the millisecond that passed is rendered before the
         // timers run, so a tick reads cursors that include it.
-        AudioMixer_RenderUntil(now);
+        if (Clock_RenderFn render = s_render.load(std::memory_order_acquire)) render(now);
         Timer_FireDue(now);
     }
 }
+
+void Clock_SetRenderer(Clock_RenderFn render) { s_render.store(render, std::memory_order_release); }
