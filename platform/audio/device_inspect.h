@@ -28,6 +28,9 @@ int DsInspect_CreatedCount();
 DWORD DsInspect_CreatedFlags(int index);
 // The listener's parameters; false when there is no primary buffer with 3D.
 bool DsInspect_Listener(DS3DLISTENER* params);
+// Hardware voices placed on buffers (DSBCAPS_LOCHARDWARE buffers and deferred
+// buffers playing in hardware).
+int DsInspect_VoicesInUse();
 // Devices alive, and the window and level of the last cooperative-level call.
 int DsInspect_DeviceCount();
 HWND DsInspect_CooperativeWindow();
