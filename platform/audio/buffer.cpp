@@ -85,7 +85,7 @@ HRESULT IDirectSoundBuffer::GetStatus(DWORD* status) {
 // span the mixer may already have read.
 static void Cursors(const DsBufferState* b, DWORD* play, DWORD* write) {
     DWORD align = Ds_BlockAlign(b);
-    DWORD frame = (DWORD)(b->pos >> 32);
+    DWORD frame = b->frame;
     *play = frame * align;
     *write = *play;
     if (b->playing && b->frames > 0) {
@@ -116,7 +116,8 @@ HRESULT IDirectSoundBuffer::SetCurrentPosition(DWORD position) {
     if (position >= state->bytes) return DSERR_INVALIDPARAM;
     DWORD frame = position / Ds_BlockAlign(state);
     if (frame >= state->frames) frame = 0;  // inside a trailing partial frame
-    state->pos = (uint64_t)frame << 32;
+    state->frame = frame;
+    state->sub = 0;
     return DS_OK;
 }
 

@@ -1,5 +1,6 @@
 // The device object: creation, cooperative level, buffer creation with the
 // description checks DirectSound makes, and reference counting.
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 
@@ -156,6 +157,18 @@ static bool KnownAlgorithm(const GUID& g) {
            IsEqualGUID(g, DS3DALG_HRTF_FULL) || IsEqualGUID(g, DS3DALG_HRTF_LIGHT);
 }
 
+// The record's size as the system's 32-bit code sets it (36, or 20 for the
+// older record without a 3D algorithm) or as this build lays it out.
+constexpr DWORD kDescSize32 = 36;
+constexpr DWORD kDescSizeOld32 = 20;
+constexpr DWORD kDescSizeOld = offsetof(DSBUFFERDESC, guid3DAlgorithm);
+
+static bool DescSizeKnown(DWORD size) {
+    return size == kDescSize32 || size == kDescSizeOld32 || size == sizeof(DSBUFFERDESC) || size == kDescSizeOld;
+}
+
+static bool HasAlgorithm(const DSBUFFERDESC* desc) { return desc->dwSize >= kDescSize32; }
+
 static DsBufferState* NewRecord(int device, DWORD flags) {
     for (DsBufferState& b : g_buffers) {
         if (b.used) continue;
@@ -212,7 +225,7 @@ static HRESULT CreateSecondary(DsDeviceState* d, const DSBUFFERDESC* desc, IDire
     if (flags & DSBCAPS_CTRL3D) {
         if (desc->lpwfxFormat->nChannels != 1) return DSERR_INVALIDPARAM;
         if (flags & DSBCAPS_CTRLPAN) return DSERR_INVALIDPARAM;
-        if (desc->dwSize >= sizeof(DSBUFFERDESC) && !KnownAlgorithm(desc->guid3DAlgorithm))
+        if (HasAlgorithm(desc) && !KnownAlgorithm(desc->guid3DAlgorithm))
             return DSERR_INVALIDPARAM;
     }
     if (Ds_TakeFailure(DS_FAIL_SECONDARY_BUFFER)) return DSERR_OUTOFMEMORY;
@@ -229,7 +242,7 @@ static HRESULT CreateSecondary(DsDeviceState* d, const DSBUFFERDESC* desc, IDire
     b->format = *desc->lpwfxFormat;
     b->format.cbSize = 0;
     b->format.nAvgBytesPerSec = b->format.nSamplesPerSec * b->format.nBlockAlign;
-    if (desc->dwSize >= sizeof(DSBUFFERDESC)) b->algorithm = desc->guid3DAlgorithm;
+    if (HasAlgorithm(desc)) b->algorithm = desc->guid3DAlgorithm;
     b->data = data;
     b->frames = b->bytes / b->format.nBlockAlign;
     b->holdsVoice = (flags & DSBCAPS_LOCHARDWARE) != 0;
@@ -243,8 +256,7 @@ HRESULT IDirectSound8::CreateSoundBuffer(const DSBUFFERDESC* desc, IDirectSoundB
     if (!out) return DSERR_INVALIDPARAM;
     *out = nullptr;
     if (!desc || outer) return DSERR_INVALIDPARAM;
-    // The 20-byte record of older headers has no 3D algorithm.
-    if (desc->dwSize != sizeof(DSBUFFERDESC) && desc->dwSize != 20) return DSERR_INVALIDPARAM;
+    if (!DescSizeKnown(desc->dwSize)) return DSERR_INVALIDPARAM;
     std::lock_guard<std::mutex> hold(g_dsMutex);
     if (!state->used) return DSERR_INVALIDCALL;
     if (desc->dwFlags & DSBCAPS_PRIMARYBUFFER) return CreatePrimary(state, desc, out);

@@ -38,7 +38,10 @@ struct DsBufferState {
     bool terminated;
     bool holdsVoice;  // a hardware voice is placed on it
     DWORD playFlags;
-    uint64_t pos;  // play position in frames, 32.32 fixed point
+    // Play position: a frame and a remainder in 1/44100 of a frame, so a
+    // buffer at any whole rate moves by exactly rate × seconds frames.
+    DWORD frame;
+    DWORD sub;
 
     LONG volume;
     LONG pan;

@@ -37,7 +37,7 @@ static void Fill(const DsBufferState* b, DsBufferInfo* info) {
     info->algorithm = b->algorithm;
     info->status = Ds_StatusOf(b);
     info->playFlags = b->playFlags;
-    info->playCursor = b->primary ? 0 : (DWORD)(b->pos >> 32) * Ds_BlockAlign(b);
+    info->playCursor = b->primary ? 0 : b->frame * Ds_BlockAlign(b);
     info->volume = b->volume;
     info->pan = b->pan;
     info->params3d = b->params3d;

@@ -2,8 +2,9 @@
 // interpolation; a straight copy at 44100 Hz), scaled by its volume, pan and
 // 3D gains, summed in float and saturated to 16 bits once. Each voice's gains
 // and step are worked out once per call; nothing is allocated or locked per
-// frame. Play positions are 32.32 fixed point, so cursors move by exactly the
-// frames consumed and equal rates stay bit-exact.
+// frame. Positions step by rate/44100 as an exact fraction, so cursors move
+// by exactly the frames consumed and equal rates stay bit-exact.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -14,8 +15,6 @@
 namespace {
 
 constexpr size_t kBlock = 256;
-constexpr uint64_t kOne = (uint64_t)1 << 32;
-constexpr float kFraction = 1.0f / 4294967296.0f;
 
 float VolumeGain(LONG mb) { return mb <= DSBVOLUME_MIN ? 0.0f : std::pow(10.0f, (float)mb / 2000.0f); }
 
@@ -46,27 +45,20 @@ inline void AddFrame(float* out, const void* d, size_t i, size_t j, float f, flo
 struct Voice {
     DsBufferState* b;
     float gl, gr;
-    uint64_t step;
+    // Frames of the buffer per output frame: q + rem / 44100.
+    uint32_t q, rem;
     void (*mix)(Voice& v, float* out, size_t count);
 };
+
+constexpr uint32_t kSub = kOutputRate;
+constexpr float kInvSub = 1.0f / (float)kOutputRate;
 
 void EndVoice(DsBufferState* b) {
     // A one-shot buffer stops at its end; its cursor has wrapped to 0.
     b->playing = false;
-    b->pos = 0;
+    b->frame = 0;
+    b->sub = 0;
     if (b->flags & DSBCAPS_LOCDEFER) Ds_DropVoice(b);
-}
-
-// Moves the position past `end` back into the buffer or ends the voice.
-// Returns false when the voice ended.
-bool Wrap(DsBufferState* b, uint64_t* pos, uint64_t end) {
-    if (*pos < end) return true;
-    if (!b->looping) {
-        EndVoice(b);
-        return false;
-    }
-    *pos %= end;
-    return true;
 }
 
 template <int Bits, int Channels>
@@ -74,49 +66,68 @@ void MixVoice(Voice& v, float* out, size_t count) {
     DsBufferState* b = v.b;
     const void* d = b->data;
     const uint32_t n = b->frames;
-    const uint64_t end = (uint64_t)n << 32;
-    const uint64_t step = v.step;
+    const uint32_t q = v.q, rem = v.rem;
+    const uint64_t step = (uint64_t)q * kSub + rem;
     const float gl = v.gl, gr = v.gr;
-    uint64_t pos = b->pos;
+    uint32_t i = b->frame, r = b->sub;
     size_t k = 0;
     while (k < count) {
-        size_t i = (size_t)(pos >> 32);
         size_t m;
-        if (step == kOne && (uint32_t)pos == 0) {
+        if (q == 1 && rem == 0 && r == 0) {
             // Same rate, on a frame: a straight run to the end of the buffer.
             m = n - i;
             if (m > count - k) m = count - k;
             float* o = out + 2 * k;
             for (size_t j = 0; j < m; j++, o += 2) AddFrame<Bits, Channels>(o, d, i + j, i + j, 0.0f, gl, gr);
-            pos += (uint64_t)m << 32;
-        } else if (pos < end - kOne) {
+            i += (uint32_t)m;
+        } else if (i + 1 < n) {
             // Every frame of this run has its successor inside the buffer.
-            uint64_t room = (end - kOne - pos + step - 1) / step;
+            uint64_t room = ((uint64_t)(n - 1) * kSub - ((uint64_t)i * kSub + r) + step - 1) / step;
             m = room < count - k ? (size_t)room : count - k;
             float* o = out + 2 * k;
             for (size_t j = 0; j < m; j++, o += 2) {
-                size_t at = (size_t)(pos >> 32);
-                AddFrame<Bits, Channels>(o, d, at, at + 1, (float)(uint32_t)pos * kFraction, gl, gr);
-                pos += step;
+                AddFrame<Bits, Channels>(o, d, i, i + 1, (float)r * kInvSub, gl, gr);
+                i += q;
+                r += rem;
+                uint32_t carry = r >= kSub;
+                r -= carry * kSub;
+                i += carry;
             }
         } else {
             // The last frame leans on the first when looping, on itself otherwise.
-            size_t next = b->looping ? 0 : i;
-            AddFrame<Bits, Channels>(out + 2 * k, d, i, next, (float)(uint32_t)pos * kFraction, gl, gr);
-            pos += step;
+            AddFrame<Bits, Channels>(out + 2 * k, d, i, b->looping ? 0 : i, (float)r * kInvSub, gl, gr);
+            i += q;
+            r += rem;
+            if (r >= kSub) r -= kSub, i++;
             m = 1;
         }
         k += m;
-        if (!Wrap(b, &pos, end)) return;
+        if (i >= n) {
+            if (!b->looping) {
+                EndVoice(b);
+                return;
+            }
+            i %= n;
+        }
     }
-    b->pos = pos;
+    b->frame = i;
+    b->sub = r;
 }
 
 // A voice that cannot be heard still moves on.
 void AdvanceSilent(Voice& v, float*, size_t count) {
     DsBufferState* b = v.b;
-    uint64_t pos = b->pos + v.step * count;
-    if (Wrap(b, &pos, (uint64_t)b->frames << 32)) b->pos = pos;
+    uint64_t end = (uint64_t)b->frames * kSub;
+    uint64_t at = (uint64_t)b->frame * kSub + b->sub + ((uint64_t)v.q * kSub + v.rem) * count;
+    if (at >= end) {
+        if (!b->looping) {
+            EndVoice(b);
+            return;
+        }
+        at %= end;
+    }
+    b->frame = (DWORD)(at / kSub);
+    b->sub = (DWORD)(at % kSub);
 }
 
 void (*MixerFor(const WAVEFORMATEX& f))(Voice&, float*, size_t) {
@@ -147,19 +158,19 @@ bool SetUpVoice(DsBufferState* b, Voice* v) {
     PrimaryGains(d, &pl, &pr);
     gl *= pl;
     gr *= pr;
-    uint64_t rate = b->format.nSamplesPerSec;
-    uint64_t step = (rate << 32) / kOutputRate;
+    uint32_t rate = b->format.nSamplesPerSec;
     if (b->flags & DSBCAPS_CTRL3D) {
         SpatialGains s = Spatial_Compute(b->params3d, d.listener, (b->flags & DSBCAPS_MUTE3DATMAXDISTANCE) != 0);
         gl *= s.left;
         gr *= s.right;
-        if (s.rateScale != 1.0) step = (uint64_t)std::llround((double)rate * s.rateScale * 4294967296.0 / kOutputRate);
+        // Doppler moves the rate in whole hertz.
+        if (s.rateScale != 1.0) rate = (uint32_t)std::max(1L, std::lround(rate * s.rateScale));
     }
-    if (step == 0) step = 1;
     v->b = b;
     v->gl = gl;
     v->gr = gr;
-    v->step = step;
+    v->q = rate / kSub;
+    v->rem = rate % kSub;
     v->mix = (gl == 0.0f && gr == 0.0f) ? AdvanceSilent : MixerFor(b->format);
     return true;
 }

@@ -17,8 +17,8 @@ void Ds_DropVoice(DsBufferState* b) { b->holdsVoice = false; }
 // Frames left to play over the rate, compared without division. A looping
 // buffer has no end and is never chosen.
 static bool EndsSooner(const DsBufferState* a, const DsBufferState* b) {
-    uint64_t leftA = a->frames - (DWORD)(a->pos >> 32);
-    uint64_t leftB = b->frames - (DWORD)(b->pos >> 32);
+    uint64_t leftA = a->frames - a->frame;
+    uint64_t leftB = b->frames - b->frame;
     uint64_t ta = leftA * b->format.nSamplesPerSec;
     uint64_t tb = leftB * a->format.nSamplesPerSec;
     if (ta != tb) return ta < tb;
