@@ -65,6 +65,28 @@ inline double Frequency(const int16_t* frames, size_t from, size_t to, int chann
     return (crossings - 1) * (double)kOutputRate / (last - first);
 }
 
+// What is left of one channel after taking out the best-fitting sine at hz,
+// relative to that sine's RMS: images and noise that resampling added.
+inline double Residual(const int16_t* frames, size_t from, size_t to, int channel, double hz) {
+    double ss = 0, sc = 0, cc = 0, ys = 0, yc = 0;
+    for (size_t i = from; i < to; i++) {
+        double w = 2.0 * M_PI * hz * (double)i / kOutputRate, s = std::sin(w), c = std::cos(w);
+        double y = frames[2 * i + channel];
+        ss += s * s, sc += s * c, cc += c * c, ys += y * s, yc += y * c;
+    }
+    double det = ss * cc - sc * sc;
+    double a = (ys * cc - yc * sc) / det, b = (yc * ss - ys * sc) / det;
+    double err = 0.0, fit = 0.0;
+    for (size_t i = from; i < to; i++) {
+        double w = 2.0 * M_PI * hz * (double)i / kOutputRate;
+        double model = a * std::sin(w) + b * std::cos(w);
+        double e = frames[2 * i + channel] - model;
+        err += e * e;
+        fit += model * model;
+    }
+    return fit > 0.0 ? std::sqrt(err / fit) : 1.0;
+}
+
 // A device on the virtual clock with the null output, the cooperative level
 // set, the primary buffer and its listener, and the capture on.
 class AudioRig : public ::testing::Test {
