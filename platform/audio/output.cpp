@@ -124,8 +124,12 @@ bool OpenLocked(const char* spec) {
         std::string name = all.substr(0, colon);
         std::string argument = colon == std::string::npos ? "" : all.substr(colon + 1);
         const AudioBackend* b = Find(name);
-        if (!b || (b->needsArgument && argument.empty())) {
+        if (!b) {
             std::fprintf(stderr, "tonecore: unknown audio output '%s' (sdl, null or wav:PATH)\n", text);
+            return false;
+        }
+        if (b->needsArgument && argument.empty()) {
+            std::fprintf(stderr, "tonecore: audio output '%s' needs a path (%s:PATH)\n", b->name, b->name);
             return false;
         }
         if (isVirtual && !b->pushed) {
