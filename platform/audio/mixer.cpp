@@ -42,16 +42,34 @@ inline void AddFrame(float* out, const void* d, size_t i, size_t j, float f, flo
     }
 }
 
+// Frames i.. of a voice at the output rate: no interpolation to do.
+template <int Bits, int Channels>
+inline void AddRun(float* out, const void* d, size_t i, size_t m, float gl, float gr) {
+    for (size_t j = 0; j < m; j++, out += 2) {
+        if constexpr (Channels == 1) {
+            float a = Sample<Bits>(d, i + j);
+            out[0] += a * gl;
+            out[1] += a * gr;
+        } else {
+            out[0] += Sample<Bits>(d, 2 * (i + j)) * gl;
+            out[1] += Sample<Bits>(d, 2 * (i + j) + 1) * gr;
+        }
+    }
+}
+
 struct Voice {
     DsBufferState* b;
     float gl, gr;
-    // Frames of the buffer per output frame: q + rem / 44100.
+    // Frames of the buffer per output frame: q + rem / 44100 exactly, and the
+    // same as 32.32 fixed point for stepping inside a run.
     uint32_t q, rem;
+    uint64_t stepFixed;
     void (*mix)(Voice& v, float* out, size_t count);
 };
 
 constexpr uint32_t kSub = kOutputRate;
 constexpr float kInvSub = 1.0f / (float)kOutputRate;
+constexpr float kFraction = 1.0f / 4294967296.0f;
 
 void EndVoice(DsBufferState* b) {
     // A one-shot buffer stops at its end; its cursor has wrapped to 0.
@@ -61,6 +79,9 @@ void EndVoice(DsBufferState* b) {
     if (b->flags & DSBCAPS_LOCDEFER) Ds_DropVoice(b);
 }
 
+// The position is kept exact (frame + sub/44100). A run of interpolated
+// frames steps a fixed-point copy, one add per frame, and the exact position
+// after the run is then set by arithmetic, so cursors never drift.
 template <int Bits, int Channels>
 void MixVoice(Voice& v, float* out, size_t count) {
     DsBufferState* b = v.b;
@@ -77,22 +98,23 @@ void MixVoice(Voice& v, float* out, size_t count) {
             // Same rate, on a frame: a straight run to the end of the buffer.
             m = n - i;
             if (m > count - k) m = count - k;
-            float* o = out + 2 * k;
-            for (size_t j = 0; j < m; j++, o += 2) AddFrame<Bits, Channels>(o, d, i + j, i + j, 0.0f, gl, gr);
+            AddRun<Bits, Channels>(out + 2 * k, d, i, m, gl, gr);
             i += (uint32_t)m;
         } else if (i + 1 < n) {
             // Every frame of this run has its successor inside the buffer.
-            uint64_t room = ((uint64_t)(n - 1) * kSub - ((uint64_t)i * kSub + r) + step - 1) / step;
+            uint64_t pos = ((uint64_t)i << 32) + (((uint64_t)r << 32) / kSub);
+            uint64_t limit = (uint64_t)(n - 1) << 32;
+            uint64_t room = (limit - pos + v.stepFixed - 1) / v.stepFixed;
             m = room < count - k ? (size_t)room : count - k;
             float* o = out + 2 * k;
             for (size_t j = 0; j < m; j++, o += 2) {
-                AddFrame<Bits, Channels>(o, d, i, i + 1, (float)r * kInvSub, gl, gr);
-                i += q;
-                r += rem;
-                uint32_t carry = r >= kSub;
-                r -= carry * kSub;
-                i += carry;
+                size_t at = (size_t)(pos >> 32);
+                AddFrame<Bits, Channels>(o, d, at, at + 1, (float)(uint32_t)pos * kFraction, gl, gr);
+                pos += v.stepFixed;
             }
+            uint64_t exact = (uint64_t)i * kSub + r + step * m;
+            i = (uint32_t)(exact / kSub);
+            r = (uint32_t)(exact % kSub);
         } else {
             // The last frame leans on the first when looping, on itself otherwise.
             AddFrame<Bits, Channels>(out + 2 * k, d, i, b->looping ? 0 : i, (float)r * kInvSub, gl, gr);
@@ -171,6 +193,7 @@ bool SetUpVoice(DsBufferState* b, Voice* v) {
     v->gr = gr;
     v->q = rate / kSub;
     v->rem = rate % kSub;
+    v->stepFixed = (((uint64_t)rate << 32) + kSub / 2) / kSub;
     v->mix = (gl == 0.0f && gr == 0.0f) ? AdvanceSilent : MixerFor(b->format);
     return true;
 }
@@ -194,10 +217,11 @@ void AudioMixer_Render(int16_t* out, size_t frames) {
         std::memset(s_mix, 0, n * 2 * sizeof(float));
         for (int i = 0; i < voices; i++)
             if (s_voices[i].b->playing) s_voices[i].mix(s_voices[i], s_mix, n);
+        // Saturated once, rounded half up (whole values pass unchanged).
         for (size_t j = 0; j < 2 * n; j++) {
             float x = s_mix[j];
             x = x < -32768.0f ? -32768.0f : (x > 32767.0f ? 32767.0f : x);
-            o[j] = (int16_t)std::lrint(x);
+            o[j] = (int16_t)((int32_t)(x + 32768.5f) - 32768);
         }
         o += 2 * n;
         done += n;
