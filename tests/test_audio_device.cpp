@@ -47,6 +47,10 @@ TEST_F(AudioDevice, BuffersOutlivingTheirDeviceFailEveryCallAndAreNotMixed) {
     std::vector<int16_t> tone = Sine(441, 44100, 4410, 2);
     IDirectSoundBuffer* b = MakeFilled(DSBCAPS_CTRLVOLUME, 44100, 2, tone);
     ASSERT_EQ(b->Play(0, 0, DSBPLAY_LOOPING), DS_OK);
+    IDirectSoundBuffer* locked = Make(DSBCAPS_CTRLVOLUME, Pcm(44100, 2, 16), 400);
+    void* staging = nullptr;
+    DWORD stagingBytes = 0;
+    ASSERT_EQ(locked->Lock(0, 400, &staging, &stagingBytes, nullptr, nullptr, 0), DS_OK);
     listener->Release();
     listener = nullptr;
     EXPECT_EQ(primary->Release(), 0u);
@@ -64,6 +68,10 @@ TEST_F(AudioDevice, BuffersOutlivingTheirDeviceFailEveryCallAndAreNotMixed) {
     EXPECT_EQ(b->Lock(0, 4, &p1, &n1, &p2, &n2, 0), DSERR_NODRIVER);
     EXPECT_EQ(b->Play(0, 0, 0), DSERR_NODRIVER);
     EXPECT_EQ(b->SetVolume(-100), DSERR_NODRIVER);
+    // A region locked before the device went stays writable until the buffer's release.
+    std::memset(staging, 0x55, stagingBytes);
+    EXPECT_EQ(locked->Unlock(staging, stagingBytes, nullptr, 0), DSERR_NODRIVER);
+    EXPECT_EQ(locked->Release(), 0u);
 
     AudioOutput_StartCapture();
     Clock_Advance(20);

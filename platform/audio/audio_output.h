@@ -27,7 +27,9 @@ const char* AudioOutput_Name();
 
 // Tests: keep a copy of every rendered frame (interleaved L, R) from now on.
 void AudioOutput_StartCapture();
-// The frames captured so far; the capture goes on.
+// The frames captured so far; the capture goes on. The pointer holds until
+// the next frame is captured or the capture restarts: with an output thread
+// running (real mode), stop the capture before reading it.
 const int16_t* AudioOutput_Captured(size_t* frames);
 void AudioOutput_StopCapture();
 

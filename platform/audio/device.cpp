@@ -75,10 +75,9 @@ static void FreeDevice(DsDeviceState* d) {
         b.playing = false;
         Ds_DropVoice(&b);
         std::free(b.data);
-        std::free(b.staging);
         b.data = nullptr;
-        b.staging = nullptr;
-        b.locked = false;
+        // A staging copy the client may still be writing into stays until
+        // the buffer's own release.
         b.dead = true;
     }
     d->used = false;
