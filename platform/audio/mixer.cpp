@@ -170,7 +170,7 @@ void PrimaryGains(const DsDeviceState& d, float* gl, float* gr) {
     }
 }
 
-bool SetUpVoice(DsBufferState* b, Voice* v) {
+void SetUpVoice(DsBufferState* b, Voice* v) {
     const DsDeviceState& d = g_devices[b->device];
     float vol = VolumeGain(b->volume);
     float gl = vol, gr = vol;
@@ -195,7 +195,6 @@ bool SetUpVoice(DsBufferState* b, Voice* v) {
     v->rem = rate % kSub;
     v->stepFixed = (((uint64_t)rate << 32) + kSub / 2) / kSub;
     v->mix = (gl == 0.0f && gr == 0.0f) ? AdvanceSilent : MixerFor(b->format);
-    return true;
 }
 
 Voice s_voices[kMaxBuffers];
