@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <atomic>
 #include <mutex>
 
 #include "platform/text.h"
@@ -145,6 +146,9 @@ struct MmioFile {
 
 static MmioFile files[kMmioFiles];
 static std::mutex filesLock;
+static std::atomic<int> readCount{0};
+
+int Mmio_ReadCount() { return readCount; }
 
 static bool Valid(HMMIO h) {
     return h && h >= files && h < files + kMmioFiles && h->used && h->fp;
@@ -175,6 +179,7 @@ HMMIO mmioOpenA(const char* name, MMIOINFO* info, DWORD flags) {
 
 LONG mmioRead(HMMIO h, char* buffer, LONG count) {
     if (!Valid(h) || count < 0 || (count > 0 && !buffer)) return -1;
+    readCount++;
     size_t n = fread(buffer, 1, (size_t)count, h->fp);
     if (n < (size_t)count && ferror(h->fp)) {
         clearerr(h->fp);

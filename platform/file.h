@@ -59,5 +59,6 @@ LONG mmioWrite(HMMIO h, const char* buffer, LONG count);
 LONG mmioSeek(HMMIO h, LONG offset, int origin);
 MMRESULT mmioGetInfo(HMMIO h, MMIOINFO* info, UINT flags);
 MMRESULT mmioClose(HMMIO h, UINT flags);
-// Handles currently open (for tests that check nothing leaks).
+// Handles currently open, and mmioRead calls made (for tests).
 int Mmio_OpenCount();
+int Mmio_ReadCount();
