@@ -100,7 +100,7 @@ inline std::string ToolPath(const char* tool) { return std::string(TONE_BUILD_DI
 
 // Runs a shell command; returns its exit status and what it wrote to stdout
 // and stderr together.
-inline int Run(const std::string& command, std::string* output = nullptr) {
+inline int RunCommand(const std::string& command, std::string* output = nullptr) {
     FILE* p = popen((command + " 2>&1").c_str(), "r");
     if (!p) return -1;
     std::string text;

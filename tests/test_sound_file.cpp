@@ -5,7 +5,7 @@
 
 static void Pack(const std::string& archive, const std::string& files) {
     std::string out;
-    ASSERT_EQ(Run(ToolPath("tonepack") + " create " + archive + " " + files, &out), 0) << out;
+    ASSERT_EQ(RunCommand(ToolPath("tonepack") + " create " + archive + " " + files, &out), 0) << out;
 }
 
 class SoundFileTest : public ::testing::Test {

@@ -1,6 +1,6 @@
 // The encoder the tools write block ADPCM and ADPCM stream files with. Every
-// channel of every block tries the seven predictors with three initial steps
-// and keeps the pair with the least squared error, so a block follows its
+// channel of every block tries the seven predictors with a ladder of initial
+// steps and keeps the pair with the least squared error, so a block follows its
 // material (a low predictor for noise, the steep ones for tones).
 #include <climits>
 #include <cstdlib>
@@ -79,16 +79,9 @@ void MsAdpcm_EncodeBlock(const int16_t* pcm, int frames, int channels, int block
         int64_t bestErr = INT64_MAX;
         int bestIndex = 0;
         for (int p = 0; p < kMsAdpcmCoefPairs; p++) {
-            // Initial step from the first residuals under this predictor.
-            int64_t sum = 0;
-            int count = 0;
-            for (int i = 2; i < spb && i < 10; i++, count++)
-                sum += abs(x[c][i] - (x[c][i - 1] * kMsAdpcmCoef1[p] + x[c][i - 2] * kMsAdpcmCoef2[p]) / 256);
-            int base = count ? (int)(sum / count / 2) : 16;
-            for (int k = 0; k < 3; k++) {
-                int delta = k == 0 ? base / 2 : (k == 1 ? base : base * 2);
-                if (delta < 16) delta = 16;
-                if (delta > 32767) delta = 32767;
+            // Initial steps: a ladder from the smallest step up, so loud and
+            // quiet block openings both find a step that fits.
+            for (int delta = 16; delta <= 16384; delta = delta * 3 / 2) {
                 EncState s = StartState(x[c], p, delta);
                 int64_t err = TrialError(x[c], spb, s, bestErr);
                 if (err < bestErr) {
