@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzWriteFile("x.dc2", data, size);
     static uint8_t out[200000];
     for (const char* name : {"x.dec", "x.dc2"}) {
-        if (!s.Open(name)) continue;
+        if (!s.Open(FuzzName(name).c_str())) continue;
         s.Seek(0);
         s.Read(out, kWavHeaderBytes);
         for (uint32_t p : seeks) {

@@ -21,7 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     FuzzWriteFile("x.bgm", data, size);
     static uint8_t out[100000];
-    if (!s.Open("x.bgm")) return 0;
+    static const std::string name = FuzzName("x.bgm");
+    if (!s.Open(name.c_str())) return 0;
     s.Read(out, kWavHeaderBytes);
     for (int i = 0; i < 8 && s.Read(out, 1000 + 30000 * (i % 3)); i++) {
     }

@@ -9,7 +9,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const char* names[] = {"se\\door.wav", "se\\ed01.ogg", "se\\LONGNAME.WAVE", "se\\x", "se\\a.b.c"};
     for (const char* name : names) {
         SoundFile f = {};
-        if (!f.Open(name, "rb")) {
+        if (!f.Open(FuzzName(name).c_str(), "rb")) {
             if (f.handle) abort();  // a failed open holds no file
             continue;
         }

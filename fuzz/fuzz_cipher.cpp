@@ -36,6 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     SoundSource s;
     memset(&s, 0, sizeof s);
     s.Reset();
-    if (s.OpenSignedBlockAdpcm("s.dc2")) s.Close();
+    static const std::string signedName = FuzzName("s.dc2");
+    if (s.OpenSignedBlockAdpcm(signedName.c_str())) s.Close();
     return 0;
 }

@@ -9,7 +9,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     SoundSource s;
     memset(&s, 0, sizeof s);
     s.Reset();
-    if (s.Open("x.wav")) {
+    static const std::string name = FuzzName("x.wav");
+    if (s.Open(name.c_str())) {
         uint8_t header[kWavHeaderBytes];
         s.Seek(0);
         s.Read(header, 20);  // a caller asking for less than the header
