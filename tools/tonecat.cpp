@@ -2,7 +2,7 @@
 // kind by the last character) and writes the canonical stream it serves as a
 // WAV file: the source's 44-byte header, with the RIFF and data lengths set
 // to what was written, and the PCM read in one-second pieces as the BGM
-// refill reads it, up to the end the BGM player would use.
+// refill reads it, up to the stream's end.
 #include <CLI/CLI.hpp>
 
 #include "sources/sound_source.h"
@@ -51,11 +51,11 @@ int main(int argc, char** argv) {
     uint32_t piece = header.bytesPerSec >= 4 && header.bytesPerSec <= 0x1000000 ? header.bytesPerSec : 176400;
     std::vector<uint8_t> pcm;
     std::vector<uint8_t> buffer(piece);
-    // The engine plays totalSize bytes of PCM from position 44 (its end
-    // offset is capped at totalSize); a source that runs out earlier shows it
-    // by delivering less.
-    uint64_t end = (uint64_t)kWavHeaderBytes + source.totalSize;
-    if (end > 0xFFFFFFFFu) end = 0xFFFFFFFFu;
+    // totalSize is the canonical stream's length, header included, except
+    // for PCM WAV, whose totalSize counts the PCM bytes alone. A source that
+    // runs out earlier shows it by delivering less.
+    uint64_t end = source.totalSize;
+    if (source.isPcmWave) end += kWavHeaderBytes;
     if (limit >= 0 && (uint64_t)start + (uint64_t)limit < end) end = (uint64_t)start + limit;
     source.Seek((uint32_t)start);
     uint32_t pos = (uint32_t)start;
