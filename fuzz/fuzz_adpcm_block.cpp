@@ -1,5 +1,5 @@
 // The block ADPCM and signed block ADPCM kinds on any file: open, header,
-// and reads at positions taken from the input's last bytes.
+// and reads at positions taken from the input's last 8 bytes.
 #include <cstring>
 
 #include "sound_fuzz_file.h"

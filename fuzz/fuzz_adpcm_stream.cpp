@@ -1,5 +1,5 @@
 // The ADPCM stream kind on any file: sequential reads until it ends, then
-// reads after a seek (the resync path).
+// reads after a seek (the resync path). The input's last 4 bytes choose the seek.
 #include <cstring>
 
 #include "sound_fuzz_file.h"
