@@ -5,6 +5,7 @@
 // caller's thread, each time it reaches a due time.
 #pragma once
 
+#include "platform/mm_results.h"
 #include "platform/win_types.h"
 
 typedef void (*LPTIMECALLBACK)(UINT id, UINT msg, DWORD_PTR user, DWORD_PTR dw1, DWORD_PTR dw2);
@@ -13,7 +14,6 @@ constexpr UINT TIME_ONESHOT = 0x0000;
 constexpr UINT TIME_PERIODIC = 0x0001;
 constexpr MMRESULT TIMERR_NOERROR = 0;
 constexpr MMRESULT TIMERR_NOCANDO = 97;
-constexpr MMRESULT MMSYSERR_INVALPARAM = 11;
 
 // Returns the timer id, or 0 when the timer cannot be made.
 MMRESULT timeSetEvent(UINT delayMs, UINT resolutionMs, LPTIMECALLBACK callback, DWORD_PTR user,
