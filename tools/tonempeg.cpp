@@ -1,0 +1,129 @@
+// tonempeg: decodes a raw MPEG audio file frame by frame to a WAV file at the
+// stream's own sampling rate and channel count, for comparison with other
+// decoders. Frames that do not decode are skipped by searching for the next
+// sync, as the engine's MPEG audio source does.
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "decoders/mpeg_audio.h"
+
+namespace {
+
+bool ReadFile(const std::string& path, std::vector<uint8_t>* data) {
+    FILE* f = fopen(path.c_str(), "rb");
+    if (!f) return false;
+    uint8_t chunk[65536];
+    size_t n;
+    while ((n = fread(chunk, 1, sizeof chunk, f)) > 0) data->insert(data->end(), chunk, chunk + n);
+    fclose(f);
+    return true;
+}
+
+void Put32(std::vector<uint8_t>* v, uint32_t x) {
+    for (int i = 0; i < 4; i++) v->push_back((uint8_t)(x >> (8 * i)));
+}
+void Put16(std::vector<uint8_t>* v, uint32_t x) {
+    for (int i = 0; i < 2; i++) v->push_back((uint8_t)(x >> (8 * i)));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"Decode a raw MPEG audio file (Layer I, II or III) to WAV"};
+    std::string input, output;
+    int reduction = 0, conversion = 0, limit = 24000, frames = -1;
+    bool eightBit = false;
+    app.add_option("input", input, "MPEG audio file")->required();
+    app.add_option("-o,--output", output, "WAV file to write")->required();
+    app.add_option("-r,--reduction", reduction, "0 full, 1 half, 2 quarter rate")->check(CLI::Range(0, 2));
+    app.add_option("-c,--channels", conversion, "0 keep, 1 sum, 2 first, 3 second channel")->check(CLI::Range(0, 3));
+    app.add_option("-l,--limit", limit, "highest frequency to decode, in Hz")->check(CLI::Range(0, 1000000));
+    app.add_option("-n,--frames", frames, "decode at most this many frames");
+    app.add_flag("-8,--eight-bit", eightBit, "8-bit output");
+    CLI11_PARSE(app, argc, argv);
+
+    std::vector<uint8_t> data;
+    if (!ReadFile(input, &data) || data.empty()) {
+        fprintf(stderr, "tonempeg: cannot read %s\n", input.c_str());
+        return 1;
+    }
+    MpegDecoder* decoder = new MpegDecoder();
+    decoder->Init();
+    MpegOptions options{reduction, conversion | (eightBit ? kMpegConvert8Bit : 0), limit};
+    decoder->SetOptions(&options);
+
+    int32_t length = (int32_t)data.size();
+    // Pad so that a short last stretch still reads as a stream start.
+    data.resize(data.size() + 512, 0);
+    int32_t offset = 0;
+    MpegStreamInfo info;
+    for (;;) {
+        int32_t found = 0;
+        if (offset >= length || !decoder->FindSync(data.data() + offset, length - offset, &found)) {
+            fprintf(stderr, "tonempeg: no MPEG audio frame in %s\n", input.c_str());
+            return 1;
+        }
+        offset += found;
+        if (decoder->ReadStreamInfo(data.data() + offset, length - offset + 512, &info) &&
+            decoder->StartDecoding(data.data() + offset, length - offset + 512))
+            break;
+        offset++;
+    }
+
+    std::vector<uint8_t> pcm;
+    std::vector<uint8_t> frame(info.outputSize);
+    int32_t decoded = 0;
+    while (offset < length && (frames < 0 || decoded < frames)) {
+        MpegFrameRequest request{};
+        request.input = data.data() + offset;
+        request.inputSize = length - offset;
+        request.output = frame.data();
+        memset(frame.data(), info.bitsPerSample == 8 ? 0x80 : 0, frame.size());
+        if (!decoder->DecodeFrame(&request)) {
+            int32_t found = 0;
+            if (!decoder->FindSync(data.data() + offset + 1, length - offset - 1, &found)) break;
+            offset += 1 + found;
+            continue;
+        }
+        offset += request.inputSize;
+        pcm.insert(pcm.end(), frame.begin(), frame.begin() + request.outputSize);
+        decoded++;
+    }
+
+    std::vector<uint8_t> wav;
+    const char* riff = "RIFF";
+    wav.insert(wav.end(), riff, riff + 4);
+    Put32(&wav, (uint32_t)(36 + pcm.size()));
+    const char* fmt = "WAVEfmt ";
+    wav.insert(wav.end(), fmt, fmt + 8);
+    Put32(&wav, 16);
+    Put16(&wav, 1);
+    Put16(&wav, (uint32_t)info.channels);
+    Put32(&wav, (uint32_t)info.sampleRate);
+    int32_t align = info.channels * info.bitsPerSample / 8;
+    Put32(&wav, (uint32_t)(info.sampleRate * align));
+    Put16(&wav, (uint32_t)align);
+    Put16(&wav, (uint32_t)info.bitsPerSample);
+    const char* dataTag = "data";
+    wav.insert(wav.end(), dataTag, dataTag + 4);
+    Put32(&wav, (uint32_t)pcm.size());
+    wav.insert(wav.end(), pcm.begin(), pcm.end());
+
+    std::string partial = output + ".part";
+    FILE* f = fopen(partial.c_str(), "wb");
+    if (!f || fwrite(wav.data(), 1, wav.size(), f) != wav.size() || fclose(f) != 0) {
+        fprintf(stderr, "tonempeg: cannot write %s\n", output.c_str());
+        remove(partial.c_str());
+        return 1;
+    }
+    if (rename(partial.c_str(), output.c_str()) != 0) {
+        fprintf(stderr, "tonempeg: cannot write %s\n", output.c_str());
+        remove(partial.c_str());
+        return 1;
+    }
+    delete decoder;
+    return 0;
+}
