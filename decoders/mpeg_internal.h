@@ -51,6 +51,7 @@ constexpr uint8_t kMpegHuffSub = 0x80;
 constexpr int32_t kMpegHuffRootBits = 8;
 
 constexpr int32_t kMpegPow2Zero = 640;
+constexpr int32_t kMpegImdctStride = 20;  // 18 rounded up to whole vectors
 constexpr int32_t kMpegPow2Entries = 768;
 
 struct MpegDerivedTables {
@@ -60,7 +61,7 @@ struct MpegDerivedTables {
     float pow43[8207];            // |x|^(4/3)
     float pow2Quarter[kMpegPow2Entries];  // 2^((e - kMpegPow2Zero) / 4)
     float layer12Scale[64];       // 2^(1 - i/3)
-    float imdctLong[18][18];      // [k][i] for the 18 outputs kept by symmetry
+    float imdctLong[18][kMpegImdctStride];  // [k][o] for the 18 outputs kept by symmetry, padded
     float imdctShort[6][12];      // [k][i]
     float window[4][36];          // by block type; type 2 holds the short window in 0..11
     float aliasCs[8], aliasCa[8];

@@ -422,12 +422,12 @@ void AliasReduce(float* xr, int32_t subbands) {
 
 void ImdctLong(const float* in, const float* window, float* overlap, float* out) {
     const MpegDerivedTables& t = MpegTables();
-    float y[18];
-    for (int32_t o = 0; o < 18; o++) y[o] = 0.0f;
+    float y[kMpegImdctStride];
+    for (int32_t o = 0; o < kMpegImdctStride; o++) y[o] = 0.0f;
     for (int32_t k = 0; k < 18; k++) {
         float x = in[k];
         const float* c = t.imdctLong[k];
-        for (int32_t o = 0; o < 18; o++) y[o] += x * c[o];
+        for (int32_t o = 0; o < kMpegImdctStride; o++) y[o] += x * c[o];
     }
     float z[36];
     for (int32_t i = 0; i < 9; i++) {

@@ -29,6 +29,27 @@ void Put16(std::vector<uint8_t>* v, uint32_t x) {
     for (int i = 0; i < 2; i++) v->push_back((uint8_t)(x >> (8 * i)));
 }
 
+std::vector<uint8_t> WavHeader(const MpegStreamInfo& info, uint32_t dataBytes) {
+    std::vector<uint8_t> wav;
+    const char* riff = "RIFF";
+    wav.insert(wav.end(), riff, riff + 4);
+    Put32(&wav, dataBytes == 0xFFFFFFFFu ? dataBytes : 36 + dataBytes);
+    const char* fmt = "WAVEfmt ";
+    wav.insert(wav.end(), fmt, fmt + 8);
+    Put32(&wav, 16);
+    Put16(&wav, 1);
+    Put16(&wav, (uint32_t)info.channels);
+    Put32(&wav, (uint32_t)info.sampleRate);
+    int32_t align = info.channels * info.bitsPerSample / 8;
+    Put32(&wav, (uint32_t)(info.sampleRate * align));
+    Put16(&wav, (uint32_t)align);
+    Put16(&wav, (uint32_t)info.bitsPerSample);
+    const char* dataTag = "data";
+    wav.insert(wav.end(), dataTag, dataTag + 4);
+    Put32(&wav, dataBytes);
+    return wav;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -37,7 +58,7 @@ int main(int argc, char** argv) {
     int reduction = 0, conversion = 0, limit = 24000, frames = -1;
     bool eightBit = false;
     app.add_option("input", input, "MPEG audio file")->required();
-    app.add_option("-o,--output", output, "WAV file to write")->required();
+    app.add_option("-o,--output", output, "WAV file to write, - for standard output")->required();
     app.add_option("-r,--reduction", reduction, "0 full, 1 half, 2 quarter rate")->check(CLI::Range(0, 2));
     app.add_option("-c,--channels", conversion, "0 keep, 1 sum, 2 first, 3 second channel")->check(CLI::Range(0, 3));
     app.add_option("-l,--limit", limit, "highest frequency to decode, in Hz")->check(CLI::Range(0, 1000000));
@@ -73,14 +94,26 @@ int main(int argc, char** argv) {
         offset++;
     }
 
-    std::vector<uint8_t> pcm;
+    // Frames stream to the output; a file is written under a temporary name
+    // and renamed once complete, standard output ("-") gets open-ended sizes.
+    bool toStdout = output == "-";
+    std::string partial = output + ".part";
+    FILE* f = toStdout ? stdout : fopen(partial.c_str(), "wb");
+    if (!f) {
+        fprintf(stderr, "tonempeg: cannot write %s\n", output.c_str());
+        return 1;
+    }
+    std::vector<uint8_t> header = WavHeader(info, 0xFFFFFFFFu);
+    bool ok = fwrite(header.data(), 1, header.size(), f) == header.size();
     std::vector<uint8_t> frame(info.outputSize);
+    uint32_t written = 0;
     int32_t decoded = 0;
-    while (offset < length && (frames < 0 || decoded < frames)) {
+    while (ok && offset < length && (frames < 0 || decoded < frames)) {
         MpegFrameRequest request{};
         request.input = data.data() + offset;
         request.inputSize = length - offset;
         request.output = frame.data();
+        // A Layer III frame whose main data is not yet held writes nothing: silence.
         memset(frame.data(), info.bitsPerSample == 8 ? 0x80 : 0, frame.size());
         if (!decoder->DecodeFrame(&request)) {
             int32_t found = 0;
@@ -89,39 +122,21 @@ int main(int argc, char** argv) {
             continue;
         }
         offset += request.inputSize;
-        pcm.insert(pcm.end(), frame.begin(), frame.begin() + request.outputSize);
+        ok = fwrite(frame.data(), 1, request.outputSize, f) == (size_t)request.outputSize;
+        written += (uint32_t)request.outputSize;
         decoded++;
     }
-
-    std::vector<uint8_t> wav;
-    const char* riff = "RIFF";
-    wav.insert(wav.end(), riff, riff + 4);
-    Put32(&wav, (uint32_t)(36 + pcm.size()));
-    const char* fmt = "WAVEfmt ";
-    wav.insert(wav.end(), fmt, fmt + 8);
-    Put32(&wav, 16);
-    Put16(&wav, 1);
-    Put16(&wav, (uint32_t)info.channels);
-    Put32(&wav, (uint32_t)info.sampleRate);
-    int32_t align = info.channels * info.bitsPerSample / 8;
-    Put32(&wav, (uint32_t)(info.sampleRate * align));
-    Put16(&wav, (uint32_t)align);
-    Put16(&wav, (uint32_t)info.bitsPerSample);
-    const char* dataTag = "data";
-    wav.insert(wav.end(), dataTag, dataTag + 4);
-    Put32(&wav, (uint32_t)pcm.size());
-    wav.insert(wav.end(), pcm.begin(), pcm.end());
-
-    std::string partial = output + ".part";
-    FILE* f = fopen(partial.c_str(), "wb");
-    if (!f || fwrite(wav.data(), 1, wav.size(), f) != wav.size() || fclose(f) != 0) {
-        fprintf(stderr, "tonempeg: cannot write %s\n", output.c_str());
-        remove(partial.c_str());
-        return 1;
+    if (!toStdout) {
+        header = WavHeader(info, written);
+        ok = ok && fseek(f, 0, SEEK_SET) == 0 && fwrite(header.data(), 1, header.size(), f) == header.size();
+        ok = (fclose(f) == 0) && ok;
+        ok = ok && rename(partial.c_str(), output.c_str()) == 0;
+        if (!ok) remove(partial.c_str());
+    } else {
+        ok = fflush(f) == 0 && ok;
     }
-    if (rename(partial.c_str(), output.c_str()) != 0) {
+    if (!ok) {
         fprintf(stderr, "tonempeg: cannot write %s\n", output.c_str());
-        remove(partial.c_str());
         return 1;
     }
     delete decoder;
