@@ -39,14 +39,20 @@ int32_t BuildLevel(MpegHuffEntry* table, int32_t* used, const Code* codes, int32
         for (uint32_t j = 0; j < (1u << (k - rest)); j++)
             table[start + (tail << (k - rest)) + j] = {0, (uint8_t)rest, codes[i].value};
     }
+    // Longer codes continue in one sub-table per prefix of k bits.
+    bool longer[256] = {};
+    for (int32_t i = 0; i < count; i++) {
+        int32_t rest = codes[i].length - depth;
+        if (rest > k) longer[(codes[i].code >> (rest - k)) & ((1u << k) - 1)] = true;
+    }
     Code group[256];
     for (uint32_t prefix = 0; prefix < (1u << k); prefix++) {
+        if (!longer[prefix]) continue;
         int32_t n = 0;
         for (int32_t i = 0; i < count; i++) {
             int32_t rest = codes[i].length - depth;
             if (rest > k && ((codes[i].code >> (rest - k)) & ((1u << k) - 1)) == prefix) group[n++] = codes[i];
         }
-        if (n == 0) continue;
         int32_t subBits = 0;
         int32_t sub = BuildLevel(table, used, group, n, depth + k, &subBits);
         if (sub < 0) return -1;

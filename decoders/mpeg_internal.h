@@ -3,8 +3,18 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "decoders/mpeg_audio.h"
+
+// The hottest loops (synthesis, IMDCT) are compiled for the baseline and for
+// processors with AVX2 and FMA; the loader picks one. Not under clang (the
+// fuzzing build), where the baseline alone is used.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+#define MPEG_HOT_CLONES __attribute__((target_clones("arch=haswell", "default")))
+#else
+#define MPEG_HOT_CLONES
+#endif
 
 // ---- Standard tables (mpeg_tables.cpp) ----
 
@@ -71,6 +81,8 @@ const MpegDerivedTables& MpegTables();
 
 // ---- Bit reader over a bounded byte range ----
 
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the bit reader loads little-endian words");
+
 struct MpegBits {
     const uint8_t* data;
     int32_t bytes;  // readable bytes; reads past them give zero bits
@@ -86,9 +98,9 @@ struct MpegBits {
     uint32_t Peek32() const {
         int32_t byte = pos >> 3;
         uint64_t v = 0;
-        if (byte >= 0 && byte + 5 <= bytes) {
-            const uint8_t* p = data + byte;
-            v = (uint64_t)p[0] << 32 | (uint64_t)p[1] << 24 | (uint64_t)p[2] << 16 | (uint64_t)p[3] << 8 | p[4];
+        if (byte >= 0 && byte + 8 <= bytes) {
+            memcpy(&v, data + byte, 8);
+            v = __builtin_bswap64(v) >> 24;  // the first five bytes, big-endian (little-endian host)
         } else {
             for (int32_t i = 0; i < 5; i++) {
                 int32_t at = byte + i;
@@ -126,7 +138,7 @@ int32_t MpegLayer2TableFor(const MpegFrameHeader& h);
 void MpegSynthesize(MpegDecoder* d, int32_t channels, int32_t firstBlock, int32_t blocks, uint8_t* out);
 // One output value to an integer: truncated toward zero, clipped.
 inline int32_t MpegToInteger(float v) {
-    if (v >= 32767.0f) return 32767;
-    if (v > -32768.0f) return (int32_t)v;
-    return -32768;  // also NaN
+    v = v > -32768.0f ? v : -32768.0f;  // NaN goes to -32768 too
+    v = v < 32767.0f ? v : 32767.0f;
+    return (int32_t)v;
 }

@@ -408,7 +408,7 @@ void Reorder(const Granule& g, const int16_t* bandsShort, float* xr) {
     memcpy(xr + begin, tmp + begin, (576 - begin) * sizeof(float));
 }
 
-void AliasReduce(float* xr, int32_t subbands) {
+[[gnu::always_inline]] inline void AliasReduce(float* xr, int32_t subbands) {
     const MpegDerivedTables& t = MpegTables();
     for (int32_t sb = 1; sb < subbands; sb++) {
         float* a = xr + sb * 18;
@@ -420,7 +420,7 @@ void AliasReduce(float* xr, int32_t subbands) {
     }
 }
 
-void ImdctLong(const float* in, const float* window, float* overlap, float* out) {
+[[gnu::always_inline]] inline void ImdctLong(const float* in, const float* window, float* overlap, float* out) {
     const MpegDerivedTables& t = MpegTables();
     float y[kMpegImdctStride];
     for (int32_t o = 0; o < kMpegImdctStride; o++) y[o] = 0.0f;
@@ -442,7 +442,7 @@ void ImdctLong(const float* in, const float* window, float* overlap, float* out)
     }
 }
 
-void ImdctShort(const float* in, const float* window, float* overlap, float* out) {
+[[gnu::always_inline]] inline void ImdctShort(const float* in, const float* window, float* overlap, float* out) {
     const MpegDerivedTables& t = MpegTables();
     float z[36];
     for (int32_t i = 0; i < 36; i++) z[i] = 0.0f;
@@ -463,7 +463,7 @@ void ImdctShort(const float* in, const float* window, float* overlap, float* out
 
 // Alias reduction, IMDCT, overlap-add and frequency inversion of one channel's
 // granule into 18 blocks of subband values.
-void Hybrid(MpegDecoder* d, const Granule& g, int32_t ch, float* xr, int32_t count, float (*blocks)[32]) {
+MPEG_HOT_CLONES void Hybrid(MpegDecoder* d, const Granule& g, int32_t ch, float* xr, int32_t count, float (*blocks)[32]) {
     const MpegDerivedTables& t = MpegTables();
     int32_t subbands = (count + 17) / 18;
     if (!IsShort(g)) {
