@@ -137,7 +137,7 @@ int32_t MpegLayer2TableFor(const MpegFrameHeader& h);
 // channels by the decoder's channel mode.
 void MpegSynthesize(MpegDecoder* d, int32_t channels, int32_t firstBlock, int32_t blocks, uint8_t* out);
 // One output value to an integer: truncated toward zero, clipped.
-inline int32_t MpegToInteger(float v) {
+[[gnu::always_inline]] inline int32_t MpegToInteger(float v) {
     v = v > -32768.0f ? v : -32768.0f;  // NaN goes to -32768 too
     v = v < 32767.0f ? v : 32767.0f;
     return (int32_t)v;

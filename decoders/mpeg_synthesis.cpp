@@ -51,8 +51,6 @@ template <>
     out[0] = in[0];
 }
 
-typedef float Vec4 __attribute__((vector_size(16)));
-
 // Matrixes one block into the history slot and windows the last 16 blocks.
 template <int M>
 [[gnu::always_inline]] inline void SynthesizeBlock(const float* s, float* history, int32_t slot, const float* window, float* out) {
@@ -65,16 +63,18 @@ template <int M>
     v[M + M / 2] = -x[0];
     for (int i = M + M / 2 + 1; i < 2 * M; i++) v[i] = -x[i - M - M / 2];
 
-    // Four outputs per vector; the accumulators stay in registers across the 16 blocks.
-    Vec4 acc[M / 4];
-    for (int q = 0; q < M / 4; q++) acc[q] = Vec4{0.0f, 0.0f, 0.0f, 0.0f};
+    // Eight outputs per vector; the accumulators stay in registers across the 16 blocks.
+    constexpr int kLanes = M < 8 ? M : 8;
+    typedef float Vec __attribute__((vector_size(kLanes * 4)));
+    Vec acc[M / kLanes];
+    for (int q = 0; q < M / kLanes; q++) acc[q] = Vec{} ;
     for (int t = 0; t < 16; t++) {
         const float* vt = history + ((slot - t) & 15) * 2 * M + (t & 1) * M;
         const float* dt = window + t * M;
-        for (int q = 0; q < M / 4; q++) {
-            Vec4 a, b;
-            memcpy(&a, dt + 4 * q, sizeof a);
-            memcpy(&b, vt + 4 * q, sizeof b);
+        for (int q = 0; q < M / kLanes; q++) {
+            Vec a, b;
+            memcpy(&a, dt + kLanes * q, sizeof a);
+            memcpy(&b, vt + kLanes * q, sizeof b);
             acc[q] += a * b;
         }
     }
@@ -84,7 +84,7 @@ template <int M>
 // Converts one block of every output channel to integers (truncated,
 // clipped) and stores them interleaved, 8-bit or 16-bit little-endian.
 template <int M>
-void Store(const float (*pcm)[32], int32_t decoded, int32_t outCh, int32_t bits, uint8_t* p) {
+[[gnu::always_inline]] inline void Store(const float (*pcm)[32], int32_t decoded, int32_t outCh, int32_t bits, uint8_t* p) {
     if (bits == 16 && outCh == 2 && decoded == 2) {
         int16_t s[2 * M];
         for (int j = 0; j < M; j++) {
