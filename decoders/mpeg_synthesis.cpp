@@ -51,11 +51,40 @@ template <>
     out[0] = in[0];
 }
 
+// cos(m (2k + 1) pi / 64) by [k][m]. At full rate the DCT-II is taken as a
+// matrix product: eight outputs per vector and one multiply-add per input
+// on processors that have it, fewer operations than the halving steps.
+struct DctMatrix32 {
+    float c[32][32];
+    DctMatrix32() {
+        for (int k = 0; k < 32; k++)
+            for (int m = 0; m < 32; m++) c[k][m] = (float)std::cos(m * (2 * k + 1) * 3.14159265358979323846 / 64.0);
+    }
+};
+const DctMatrix32 kDctMatrix32;
+
+[[gnu::always_inline]] inline void Dct32(const float* in, float* out) {
+    typedef float Vec8 __attribute__((vector_size(32)));
+    Vec8 x[4] = {};
+    for (int k = 0; k < 32; k++) {
+        float s = in[k];
+        for (int q = 0; q < 4; q++) {
+            Vec8 c;
+            memcpy(&c, &kDctMatrix32.c[k][8 * q], sizeof c);
+            x[q] += c * s;
+        }
+    }
+    memcpy(out, x, sizeof x);
+}
+
 // Matrixes one block into the history slot and windows the last 16 blocks.
 template <int M>
 [[gnu::always_inline]] inline void SynthesizeBlock(const float* s, float* history, int32_t slot, const float* window, float* out) {
     float x[M];
-    Dct<M>(s, x);
+    if constexpr (M == 32)
+        Dct32(s, x);
+    else
+        Dct<M>(s, x);
     float* v = history + slot * 2 * M;
     for (int i = 0; i < M / 2; i++) v[i] = x[M / 2 + i];
     v[M / 2] = 0.0f;
