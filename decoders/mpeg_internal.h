@@ -7,13 +7,18 @@
 
 #include "decoders/mpeg_audio.h"
 
-// The hottest loops (synthesis, IMDCT) are compiled for the baseline and for
-// processors with AVX2 and FMA; the loader picks one. Not under clang (the
-// fuzzing build), where the baseline alone is used.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
-#define MPEG_HOT_CLONES __attribute__((target_clones("arch=haswell", "default")))
+// The hottest loops (synthesis, IMDCT) are compiled twice: for the baseline
+// processor and for one with AVX2 and FMA, chosen once by the processor's
+// features.
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define MPEG_TARGET_FMA __attribute__((target("avx2,fma")))
+inline bool MpegHasFma() {
+    static const bool has = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+    return has;
+}
 #else
-#define MPEG_HOT_CLONES
+#define MPEG_TARGET_FMA
+inline bool MpegHasFma() { return false; }
 #endif
 
 // ---- Standard tables (mpeg_tables.cpp) ----

@@ -251,13 +251,21 @@ int32_t DecodeSpectrum(MpegBits* b, const Granule& g, int32_t end, const int16_t
     return count;
 }
 
-inline float Requantize(const MpegDerivedTables& t, int32_t q, int32_t exponent) {
+// 2^(exponent / 4), the gain of one band.
+inline float BandGain(const MpegDerivedTables& t, int32_t exponent) {
     int32_t e = exponent + kMpegPow2Zero;
     e = e < 0 ? 0 : e >= kMpegPow2Entries ? kMpegPow2Entries - 1 : e;
-    int32_t a = q < 0 ? -q : q;
-    if (a > 8206) a = 8206;
-    float v = t.pow43[a] * t.pow2Quarter[e];
-    return q < 0 ? -v : v;
+    return t.pow2Quarter[e];
+}
+
+// sign(q) |q|^(4/3) gain for lines start..end; |q| never exceeds 15 + 2^13 - 1.
+inline void RequantizeBand(const MpegDerivedTables& t, const int32_t* q, int32_t start, int32_t end, float gain,
+                           float* xr) {
+    for (int32_t i = start; i < end; i++) {
+        int32_t v = q[i];
+        float m = t.pow43[v < 0 ? -v : v] * gain;
+        xr[i] = v < 0 ? -m : m;
+    }
 }
 
 // The line where the long part of a mixed block ends (36 at every rate but
@@ -279,7 +287,7 @@ void Dequantize(const Granule& g, const MpegLayer3Channel& c, const int32_t* q, 
         int32_t start = bandsLong[sfb], end = bandsLong[sfb + 1];
         if (start >= count) return;
         int32_t e = base - shift * (c.scalefactorsLong[sfb] + (g.preflag ? kMpegPretab[sfb] : 0));
-        for (int32_t i = start; i < end && i < count; i++) xr[i] = q[i] ? Requantize(t, q[i], e) : 0.0f;
+        RequantizeBand(t, q, start, end < count ? end : count, BandGain(t, e), xr);
     }
     if (!IsShort(g)) return;
     for (int32_t sfb = g.mixed ? 3 : 0; sfb < 13; sfb++) {
@@ -288,7 +296,7 @@ void Dequantize(const Granule& g, const MpegLayer3Channel& c, const int32_t* q, 
             int32_t start = bandsShort[sfb] * 3 + w * width;
             if (start >= count) return;
             int32_t e = base - 8 * g.subblockGain[w] - shift * c.scalefactorsShort[sfb][w];
-            for (int32_t i = start; i < start + width && i < count; i++) xr[i] = q[i] ? Requantize(t, q[i], e) : 0.0f;
+            RequantizeBand(t, q, start, start + width < count ? start + width : count, BandGain(t, e), xr);
         }
     }
 }
@@ -463,7 +471,8 @@ void Reorder(const Granule& g, const int16_t* bandsShort, float* xr) {
 
 // Alias reduction, IMDCT, overlap-add and frequency inversion of one channel's
 // granule into 18 blocks of subband values.
-MPEG_HOT_CLONES void Hybrid(MpegDecoder* d, const Granule& g, int32_t ch, float* xr, int32_t count, float (*blocks)[32]) {
+[[gnu::always_inline]] inline void HybridBody(MpegDecoder* d, const Granule& g, int32_t ch, float* xr, int32_t count,
+                                             float (*blocks)[32]) {
     const MpegDerivedTables& t = MpegTables();
     int32_t subbands = (count + 17) / 18;
     if (!IsShort(g)) {
@@ -492,6 +501,15 @@ MPEG_HOT_CLONES void Hybrid(MpegDecoder* d, const Granule& g, int32_t ch, float*
             for (int32_t i = 1; i < 18; i += 2) out[i] = -out[i];
         for (int32_t i = 0; i < 18; i++) blocks[i][sb] = out[i];
     }
+}
+
+MPEG_TARGET_FMA void HybridFma(MpegDecoder* d, const Granule& g, int32_t ch, float* xr, int32_t count,
+                               float (*blocks)[32]) {
+    HybridBody(d, g, ch, xr, count, blocks);
+}
+
+void HybridBase(MpegDecoder* d, const Granule& g, int32_t ch, float* xr, int32_t count, float (*blocks)[32]) {
+    HybridBody(d, g, ch, xr, count, blocks);
 }
 
 }  // namespace
@@ -569,7 +587,10 @@ void MpegDecodeLayer3(MpegDecoder* d, const MpegFrameHeader& h, const uint8_t* f
                 count = 576;
                 if (count > maxLines) count = maxLines;
             }
-            Hybrid(d, g, ch, d->spectrum[ch], count, d->subbands[ch] + gr * 18);
+            if (MpegHasFma())
+                HybridFma(d, g, ch, d->spectrum[ch], count, d->subbands[ch] + gr * 18);
+            else
+                HybridBase(d, g, ch, d->spectrum[ch], count, d->subbands[ch] + gr * 18);
         }
         if (gr == granules - 1) MpegSynthesize(d, decoded, 0, granules * 18, out);
     }

@@ -78,10 +78,10 @@ const DctMatrix32 kDctMatrix32;
 }
 
 // Matrixes one block into the history slot and windows the last 16 blocks.
-template <int M>
+template <int M, bool Fma>
 [[gnu::always_inline]] inline void SynthesizeBlock(const float* s, float* history, int32_t slot, const float* window, float* out) {
     float x[M];
-    if constexpr (M == 32)
+    if constexpr (M == 32 && Fma)
         Dct32(s, x);
     else
         Dct<M>(s, x);
@@ -93,7 +93,7 @@ template <int M>
     for (int i = M + M / 2 + 1; i < 2 * M; i++) v[i] = -x[i - M - M / 2];
 
     // Eight outputs per vector; the accumulators stay in registers across the 16 blocks.
-    constexpr int kLanes = M < 8 ? M : 8;
+    constexpr int kLanes = Fma ? (M < 8 ? M : 8) : 4;
     typedef float Vec __attribute__((vector_size(kLanes * 4)));
     Vec acc[M / kLanes];
     for (int q = 0; q < M / kLanes; q++) acc[q] = Vec{} ;
@@ -142,7 +142,7 @@ template <int M>
     }
 }
 
-template <int M>
+template <int M, bool Fma>
 [[gnu::always_inline]] inline void SynthesizeBlocks(MpegDecoder* d, int32_t decoded, int32_t firstBlock, int32_t blocks, uint8_t* out) {
     const float* window = MpegTables().synthesis[d->reduction];
     int32_t outCh = d->outChannels;
@@ -158,28 +158,33 @@ template <int M>
                 for (int32_t i = 0; i < 32; i++) s[i] = in[i] * d->equalizer[i];
                 in = s;
             }
-            SynthesizeBlock<M>(in, d->history[ch], slot, window, pcm[ch]);
+            SynthesizeBlock<M, Fma>(in, d->history[ch], slot, window, pcm[ch]);
         }
         Store<M>(pcm, decoded, outCh, d->outBits, out + (size_t)block * frameBytes);
         d->historyIndex = (slot + 1) & 15;
     }
 }
 
-// The full-rate filter bank carries most of the decoding time: it is built
-// twice, and the processor's own choice runs.
-MPEG_HOT_CLONES void SynthesizeFull(MpegDecoder* d, int32_t decoded, int32_t firstBlock, int32_t blocks,
-                                    uint8_t* out) {
-    SynthesizeBlocks<32>(d, decoded, firstBlock, blocks, out);
+// The full-rate filter bank carries most of the decoding time.
+MPEG_TARGET_FMA void SynthesizeFullFma(MpegDecoder* d, int32_t decoded, int32_t firstBlock, int32_t blocks,
+                                       uint8_t* out) {
+    SynthesizeBlocks<32, true>(d, decoded, firstBlock, blocks, out);
+}
+
+void SynthesizeFullBase(MpegDecoder* d, int32_t decoded, int32_t firstBlock, int32_t blocks, uint8_t* out) {
+    SynthesizeBlocks<32, false>(d, decoded, firstBlock, blocks, out);
 }
 
 }  // namespace
 
 void MpegSynthesize(MpegDecoder* d, int32_t channels, int32_t firstBlock, int32_t blocks, uint8_t* out) {
     int32_t decoded = channels < d->outChannels ? channels : d->outChannels;
-    if (d->reduction == 0)
-        SynthesizeFull(d, decoded, firstBlock, blocks, out);
+    if (d->reduction == 0 && MpegHasFma())
+        SynthesizeFullFma(d, decoded, firstBlock, blocks, out);
+    else if (d->reduction == 0)
+        SynthesizeFullBase(d, decoded, firstBlock, blocks, out);
     else if (d->reduction == 1)
-        SynthesizeBlocks<16>(d, decoded, firstBlock, blocks, out);
+        SynthesizeBlocks<16, false>(d, decoded, firstBlock, blocks, out);
     else
-        SynthesizeBlocks<8>(d, decoded, firstBlock, blocks, out);
+        SynthesizeBlocks<8, false>(d, decoded, firstBlock, blocks, out);
 }

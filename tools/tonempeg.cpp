@@ -103,6 +103,8 @@ int main(int argc, char** argv) {
         fprintf(stderr, "tonempeg: cannot write %s\n", output.c_str());
         return 1;
     }
+    static char buffer[1 << 16];
+    setvbuf(f, buffer, _IOFBF, sizeof buffer);
     std::vector<uint8_t> header = WavHeader(info, 0xFFFFFFFFu);
     bool ok = fwrite(header.data(), 1, header.size(), f) == header.size();
     std::vector<uint8_t> frame(info.outputSize);
