@@ -67,10 +67,14 @@ void FillRegion(SoundChannel& slot, uint8_t* region, uint32_t n, uint32_t offset
         // Past the end the buffer plays silence until the cursor has passed
         // the last byte of the piece; then the stream stops.
         std::memset(region + r, 0, n - r);
+        slot.drainPadding += n - r;
         if (!slot.draining) {
             slot.draining = 1;
             uint32_t size = 3 * slot.format.nAvgBytesPerSec;
-            slot.drainLeft = (int32_t)((offset + r + size - slot.lastPlayCursor) % size);
+            uint32_t left = (offset + r + size - slot.lastPlayCursor) % size;
+            // Data just written lies ahead of the cursor: a tail that lands on
+            // the cursor is a whole lap away.
+            slot.drainLeft = (int32_t)(left == 0 && r > 0 ? size : left);
         }
         return;
     }
@@ -168,6 +172,7 @@ int32_t StartStream(SoundChannel& slot, const char* name, int32_t loop, int32_t 
     slot.loop = loop;
     slot.draining = 0;
     slot.drainLeft = 0;
+    slot.drainPadding = 0;
     slot.lastPlayCursor = 0;
     slot.buffer->SetCurrentPosition(0);
     Refill(slot, 2 * slot.format.nAvgBytesPerSec, 0);
@@ -278,7 +283,7 @@ int32_t Bgm_Position(SoundChannel& slot) {
     uint32_t third = perSecond ? cursor / perSecond : 0;
     if (third > 2) third = 2;
     uint32_t k = 2 + third + (slot.segmentDone[third] ? 1 : 0);
-    uint32_t s = slot.readPos;
+    uint32_t s = slot.readPos + slot.drainPadding;
     if (s < 2 * perSecond) s += (uint32_t)slot.loopEnd;
     int32_t bytes = (int32_t)(s + cursor - k * perSecond);
     return (bytes / channels) * 8 / bits;

@@ -43,6 +43,7 @@ struct SoundChannel : SoundSource {
     // cursor has passed its last byte: the bytes still to play, and a flag.
     int32_t draining;
     int32_t drainLeft;
+    uint32_t drainPadding;  // silence written after the end, counted as read for positions
     IDirectSound8* device;
     int32_t deviceBorrowed;
     IDirectSoundBuffer* primary;
