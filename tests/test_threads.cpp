@@ -92,6 +92,7 @@ TEST_F(Threads, ClientCallsRaceNothingWhileTheTimerTicksInRealTime) {
         EXPECT_EQ(Timer_LiveCount(), 0);
     }
     EXPECT_GT(s_carried.load(), 0) << "the timer thread carried commands out";
+    EXPECT_GT(DsInspect_CreatedCount(), 24) << "effects and music really started";
 }
 
 TEST_F(Threads, ReleaseWhileTheTickWaitsOnAnEnteredLockDoesNotHang) {
