@@ -51,30 +51,43 @@ int32_t WithSlot(int32_t slot, Op op) {
     return result;
 }
 
+// Reads up to want bytes and returns how many the source really delivered,
+// by how far its position moved: kinds whose length is an estimate show their
+// real end that way. What was not delivered is silence, never stale audio.
+uint32_t ReadSome(SoundChannel& slot, uint8_t* destination, uint32_t want) {
+    if (want == 0) return 0;
+    uint32_t before = slot.Tell();
+    slot.Read(destination, want);
+    uint32_t after = slot.Tell();
+    uint32_t got = after > before ? after - before : 0;
+    if (got >= want) return want;
+    std::memset(destination + got, 0, want - got);
+    return got;
+}
+
 // Refill pieces: read what the source has up to the stream's end, wrapping to
-// the loop start as often as the piece needs when looping.
+// the loop start as often as the piece needs when looping. A source that ends
+// before the end point moves the end point to where it really ended.
 void FillRegion(SoundChannel& slot, uint8_t* region, uint32_t n, uint32_t offset) {
     uint32_t t = slot.Tell();
-    const uint32_t end = (uint32_t)slot.loopEnd;
-    uint32_t done = 0;
+    uint32_t end = (uint32_t)slot.loopEnd;
     if (!slot.loop) {
-        if (t + n < end) {
-            slot.Read(region, n);
-            return;
-        }
         uint32_t r = t < end ? end - t : 0;
-        if (r > 0) slot.Read(region, r);
+        uint32_t want = r < n ? r : n;
+        uint32_t got = ReadSome(slot, region, want);
+        if (got < want) slot.loopEnd = (int32_t)(t + got);
+        if (got == n && t + n < end) return;
         // Past the end the buffer plays silence until the cursor has passed
         // the last byte of the piece; then the stream stops.
-        std::memset(region + r, 0, n - r);
-        slot.drainPadding += n - r;
+        std::memset(region + got, 0, n - got);
+        slot.drainPadding += n - got;
         if (!slot.draining) {
             slot.draining = 1;
             uint32_t size = 3 * slot.format.nAvgBytesPerSec;
-            uint32_t left = (offset + r + size - slot.lastPlayCursor) % size;
+            uint32_t left = (offset + got + size - slot.lastPlayCursor) % size;
             // Data just written lies ahead of the cursor: a tail that lands on
             // the cursor is a whole lap away.
-            slot.drainLeft = (int32_t)(left == 0 && r > 0 ? size : left);
+            slot.drainLeft = (int32_t)(left == 0 && got > 0 ? size : left);
         }
         return;
     }
@@ -82,21 +95,24 @@ void FillRegion(SoundChannel& slot, uint8_t* region, uint32_t n, uint32_t offset
     // stereo data comes out as -4 bytes and must not loop into the header.
     const uint32_t loopPos = slot.loopStart < 0 ? kWavHeaderBytes
                                                 : (uint32_t)(slot.loopStart + (int32_t)kWavHeaderBytes);
+    uint32_t done = 0;
     while (done < n) {
         uint32_t want = n - done;
         uint32_t r = t < end ? end - t : 0;
-        if (r >= want) {
-            slot.Read(region + done, want);
-            return;
+        if (r > 0) {
+            uint32_t take = r < want ? r : want;
+            uint32_t got = ReadSome(slot, region + done, take);
+            done += got;
+            t += got;
+            if (got < take) end = t, slot.loopEnd = (int32_t)t;
+            if (done == n) return;
         }
-        if (r > 0) slot.Read(region + done, r);
-        done += r;
         slot.Seek(loopPos);
         t = loopPos;
         // A loop section with nothing in it cannot be wrapped into: the rest
         // is read on from the loop start, as a single wrap would.
         if (loopPos >= end) {
-            slot.Read(region + done, n - done);
+            ReadSome(slot, region + done, n - done);
             return;
         }
     }

@@ -274,3 +274,38 @@ TEST_F(Bgm, ASecondStartAtAnotherRateKeepsTheFirstBufferAndStillStreams) {
     EXPECT_EQ(g_engine.bgm[0].streaming, 1);
     EXPECT_NE(g_engine.bgm[0].Tell(), before) << "refills go on in the buffer's own thirds";
 }
+
+TEST_F(Bgm, CompressedPiecesPlayAsTheirSourceDecodesThemAndEndInSilence) {
+    // An ADPCM stream only estimates its length: its real end shows when the
+    // source runs dry, and nothing stale may play after it.
+    std::vector<int16_t> pcm = TestMusic(2 * kRate + 5000, 4);
+    WriteBytes("in.wav", PcmWavImage(pcm, 2, kRate));
+    std::filesystem::create_directories("bgm");
+    struct Case {
+        const char* kind;
+        const char* file;
+        const char* name;
+    } cases[] = {{"stream", "bgm/jingle.snd", "bgm\\jingle.snd"},
+                 {"block", "bgm/jingle.dec", "bgm\\jingle.dec"}};
+    for (const Case& c : cases) {
+        ASSERT_EQ(RunCommand(ToolPath("toneenc") + " " + c.kind + " in.wav " + c.file), 0);
+        ASSERT_EQ(RunCommand(ToolPath("tonecat") + " '" + c.name + "' -o decoded.wav"), 0);
+        std::vector<int16_t> decoded = Samples(ReadBytes("decoded.wav"), kWavHeaderBytes);
+        size_t frames = decoded.size() / 2;
+        ASSERT_GT(frames, 2u * kRate) << c.kind;
+
+        size_t start = CapturedFrames();
+        ASSERT_EQ(IPlayB(0, c.name, 0, 0, -1, 0), 1) << c.kind;
+        Clock_Advance(6000);
+        EXPECT_EQ(g_engine.bgm[0].streaming, 0) << c.kind << ": the piece ended";
+        size_t end = CapturedFrames();
+        EXPECT_EQ(Mismatches(start, start + frames, [&](size_t i, int16_t* l, int16_t* r) {
+                      *l = decoded[2 * i], *r = decoded[2 * i + 1];
+                  }),
+                  0u)
+            << c.kind;
+        EXPECT_EQ(Mismatches(start + frames, end, [](size_t, int16_t* l, int16_t* r) { *l = 0, *r = 0; }),
+                  0u)
+            << c.kind << ": silence after the end";
+    }
+}
