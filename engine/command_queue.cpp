@@ -6,6 +6,7 @@
 #include "engine/bgm.h"
 #include "engine/effects.h"
 #include "engine/engine_state.h"
+#include "engine/sound_name.h"
 #include "platform/clock.h"
 
 namespace {
@@ -19,16 +20,6 @@ std::atomic<uint8_t> s_tail{0};
 constexpr uint32_t kExpiryMs = 1000;
 
 std::atomic<Tick_ObserverFn> s_observer{nullptr};
-
-bool SameNameIgnoringCase(const char* a, const char* b) {
-    for (;; a++, b++) {
-        unsigned char ca = (unsigned char)*a, cb = (unsigned char)*b;
-        if (ca >= 'A' && ca <= 'Z') ca += 'a' - 'A';
-        if (cb >= 'A' && cb <= 'Z') cb += 'a' - 'A';
-        if (ca != cb) return false;
-        if (ca == 0) return true;
-    }
-}
 
 void RunBgmCommand(CommandRecord& r) {
     SoundChannel& slot = g_engine.bgm[r.slot];
@@ -57,7 +48,7 @@ void RunPlaySE(CommandRecord& r, uint8_t i, uint8_t end) {
     // The same effect fired several times between two ticks starts once.
     for (uint8_t j = (uint8_t)(i + 1); j != end; j++) {
         CommandRecord& later = s_records[j];
-        if (later.command == QueuedPlaySE && SameNameIgnoringCase(later.name, r.name))
+        if (later.command == QueuedPlaySE && SoundName_Equal(later.name, r.name))
             later.command = kCommandNone;
     }
     if (r.args[2] != 0)

@@ -1,17 +1,17 @@
 // Sound effects on the 24 effect channels, the 3D listener, and the effect
 // exports.
 //
-// The effect cache and its loader come with the sound file kinds; until then
-// every effect start fails as the start of a missing file does.
 #include "engine/effects.h"
 
 #include <cmath>
 #include <cstring>
 
 #include "engine/command_queue.h"
+#include "engine/effect_cache.h"
 #include "engine/engine_state.h"
 #include "include/tonecore.h"
 #include "platform/clock.h"
+#include "sources/sound_source.h"
 
 namespace {
 
@@ -19,10 +19,12 @@ constexpr float kMinDistance = 50.0f;
 constexpr float kMaxDistance = 800.0f;
 constexpr float kTwoPi = 6.283185f;
 
-int32_t StartEffect(SoundChannel& channel, const char* name, int32_t loop, const float* px,
-                    const float* py, const float* pz, int32_t kind, float scale) {
-    (void)channel, (void)name, (void)loop, (void)px, (void)py, (void)pz, (void)kind, (void)scale;
-    return 0;
+// A missing coordinate counts as the origin: kind 2 and ISetSEPos may come
+// without a position.
+void ReadPosition(SoundChannel& channel, const float* x, const float* y, const float* z) {
+    channel.position[0] = x ? *x : 0.0f;
+    channel.position[1] = y ? *y : 0.0f;
+    channel.position[2] = z ? *z : 0.0f;
 }
 
 // Where the hardware 3D buffer goes: the listener plus the scaled offset.
@@ -74,11 +76,136 @@ void Software3DUpdate(SoundChannel& channel) {
     if (channel.buffer) channel.buffer->SetPan((LONG)pan);
 }
 
+void ForgetBuffers(SoundChannel& channel) {
+    if (channel.buffer) {
+        channel.buffer->Release();
+        channel.buffer = nullptr;
+    }
+    if (channel.buffer3d) {
+        channel.buffer3d->Release();
+        channel.buffer3d = nullptr;
+    }
+}
+
+// Copies an effect's data into a locked buffer; a mono fold keeps the first
+// channel of every frame.
+bool FillEffectBuffer(SoundChannel& channel, const uint8_t* data, uint32_t size, bool fold) {
+    void* p1 = nullptr;
+    void* p2 = nullptr;
+    DWORD b1 = 0, b2 = 0;
+    if (FAILED(channel.buffer->Lock(0, size, &p1, &b1, &p2, &b2, 0)) || !p1) return false;
+    uint32_t room = b1 < size ? b1 : size;
+    if (!fold) {
+        std::memcpy(p1, data, room);
+    } else if (channel.format.wBitsPerSample == 16) {
+        int16_t* out = (int16_t*)p1;
+        for (uint32_t j = 0; j < room / 2; j++) std::memcpy(&out[j], data + 4 * j, 2);
+    } else {
+        // 8-bit stereo frames are two bytes: the first is the left channel.
+        uint8_t* out = (uint8_t*)p1;
+        for (uint32_t j = 0; j < room; j++) out[j] = data[2 * j];
+    }
+    channel.buffer->Unlock(p1, b1, p2, b2);
+    return true;
+}
+
+int32_t StartEffect(SoundChannel& channel, const char* name, int32_t loop, const float* px,
+                    const float* py, const float* pz, const float* pvx, const float* pvy,
+                    const float* pvz, int32_t kind, float scale) {
+    if (!channel.device || !channel.primary) return 0;
+    int32_t slot = EffectCache_Lookup(name);
+    if (slot < 0) return 0;
+    const EffectCacheSlot& cached = EffectCache_Slot(slot);
+    std::memcpy(channel.soundHeader, &cached.header, sizeof cached.header);
+    uint32_t size = cached.header.dataLength;
+
+    channel.format.wFormatTag = WAVE_FORMAT_PCM;
+    channel.format.nChannels = cached.header.channels > 1 ? 2 : 1;
+    channel.format.nSamplesPerSec = cached.header.samplesPerSec;
+    channel.format.nBlockAlign = cached.header.blockAlign;
+    channel.format.wBitsPerSample = cached.header.bitsPerSample;
+    channel.format.nAvgBytesPerSec = cached.header.samplesPerSec * cached.header.blockAlign;
+    channel.format.cbSize = 0;
+
+    const bool hardware3d = px && kind == 1;
+    const int32_t placement = g_engine.effectPlacement.load(std::memory_order_relaxed);
+    DSBUFFERDESC desc = {};
+    desc.dwSize = sizeof desc;
+    DWORD placeFlag = placement == 2 ? DSBCAPS_LOCHARDWARE
+                      : placement == 1 ? DSBCAPS_LOCSOFTWARE : DSBCAPS_LOCDEFER;
+    if (hardware3d) {
+        desc.dwFlags = placeFlag | DSBCAPS_CTRL3D | DSBCAPS_MUTE3DATMAXDISTANCE;
+        desc.guid3DAlgorithm = g_engine.quality3d.load(std::memory_order_relaxed) != 0
+                                   ? DS3DALG_HRTF_FULL
+                                   : DS3DALG_HRTF_LIGHT;
+    } else {
+        desc.dwFlags = placeFlag | DSBCAPS_CTRLVOLUME | DSBCAPS_CTRLPAN;
+    }
+    DWORD playFlags = (placement == 0 ? DSBPLAY_TERMINATEBY_TIME : 0) | (loop ? DSBPLAY_LOOPING : 0);
+
+    const bool fold = hardware3d && channel.format.nChannels == 2;
+    if (fold) {
+        channel.format.nChannels = 1;
+        channel.format.nAvgBytesPerSec >>= 1;
+        channel.format.nBlockAlign = (WORD)((int16_t)channel.format.nBlockAlign / 2);
+        size >>= 1;
+    }
+    desc.dwBufferBytes = size;
+    desc.lpwfxFormat = &channel.format;
+
+    if (channel.buffer) {
+        channel.buffer->Stop();
+        channel.started = 0;
+        ForgetBuffers(channel);
+    }
+    IDirectSoundBuffer* first = nullptr;
+    void* b8 = nullptr;
+    if (SUCCEEDED(channel.device->CreateSoundBuffer(&desc, &first, nullptr)) && first) {
+        first->QueryInterface(IID_IDirectSoundBuffer8, &b8);
+        first->Release();
+    }
+    if (!b8) return 0;
+    channel.buffer = (IDirectSoundBuffer8*)b8;
+    if (hardware3d) {
+        void* b3 = nullptr;
+        if (SUCCEEDED(channel.buffer->QueryInterface(IID_IDirectSound3DBuffer8, &b3)))
+            channel.buffer3d = (IDirectSound3DBuffer8*)b3;
+    }
+    channel.soft3d = 0;
+    channel.scale = scale;
+
+    if (!FillEffectBuffer(channel, cached.data, size, fold)) {
+        ForgetBuffers(channel);
+        channel.started = 0;
+        return 0;
+    }
+    if (channel.buffer3d) {
+        channel.velocity[0] = pvx ? *pvx : 0.0f;
+        channel.velocity[1] = pvx && pvy ? *pvy : 0.0f;
+        channel.velocity[2] = pvx && pvz ? *pvz : 0.0f;
+        ReadPosition(channel, px, py, pz);
+        Place3DBuffer(channel);
+    } else if (kind == 2) {
+        ReadPosition(channel, px, py, pz);
+        channel.soft3d = 1;
+        Software3DUpdate(channel);
+    } else if (!px) {
+        float level = 10000.0f - (10000.0f - (float)g_engine.effectLevel.load(std::memory_order_relaxed)) * scale;
+        if (level <= 0.0f) level = 0.0f;
+        channel.ApplyLevel((int32_t)level, 1);
+    }
+    channel.buffer->Restore();
+    channel.buffer->Play(0, 0, playFlags);
+    channel.started = 1;
+    channel.streaming = 0;
+    return 1;
+}
+
 }  // namespace
 
 int32_t Effect_PlayNow(const char* name, const float* x, const float* y, const float* z,
                        int32_t kind, int32_t loop, float scale) {
-    if (!Engine_Running()) return -1;
+    if (adpcmCodecMissing || !Engine_Running()) return -1;
     EnterCriticalSection(&g_engine.effectLock);
     int32_t chosen = -1;
     for (int32_t i = 0; i < kEffectChannels; i++) {
@@ -87,7 +214,9 @@ int32_t Effect_PlayNow(const char* name, const float* x, const float* y, const f
             break;
         }
     }
-    if (chosen >= 0) StartEffect(g_engine.effects[chosen], name, loop, x, y, z, kind, scale);
+    if (chosen >= 0)
+        StartEffect(g_engine.effects[chosen], name, loop, x, y, z, nullptr, nullptr, nullptr, kind,
+                    scale);
     LeaveCriticalSection(&g_engine.effectLock);
     return chosen;
 }
@@ -123,14 +252,12 @@ int32_t Effect_Refresh3D(SoundChannel& channel) {
     return 1;
 }
 
-void EffectCache_Free() {}
-void EffectCache_Forget() {}
 
 extern "C" {
 
 int32_t IPlaySE(const char* name, const float* x, const float* y, const float* z, int32_t kind,
                 int32_t loop, float scale) {
-    if (!Engine_Running() || !name) return -1;
+    if (adpcmCodecMissing || !Engine_Running() || !name) return -1;
     CommandRecord r = {};
     size_t length = std::strlen(name);
     if (length >= sizeof r.name) return -1;
@@ -195,20 +322,14 @@ int32_t ISetSEPos(int32_t channel, const float* x, const float* y, const float* 
     if (!Engine_Running()) return 1;
     EnterCriticalSection(&g_engine.effectLock);
     SoundChannel& c = g_engine.effects[channel];
-    // A missing coordinate pointer counts as the origin.
-    auto read = [](const float* p) { return p ? *p : 0.0f; };
     if (c.buffer3d) {
-        c.velocity[0] = vx ? read(vx) : 0.0f;
-        c.velocity[1] = vx ? read(vy) : 0.0f;
-        c.velocity[2] = vx ? read(vz) : 0.0f;
-        c.position[0] = read(x);
-        c.position[1] = read(y);
-        c.position[2] = read(z);
+        c.velocity[0] = vx ? *vx : 0.0f;
+        c.velocity[1] = vx && vy ? *vy : 0.0f;
+        c.velocity[2] = vx && vz ? *vz : 0.0f;
+        ReadPosition(c, x, y, z);
         Place3DBuffer(c);
     } else if (c.soft3d) {
-        c.position[0] = read(x);
-        c.position[1] = read(y);
-        c.position[2] = read(z);
+        ReadPosition(c, x, y, z);
         Software3DUpdate(c);
     }
     LeaveCriticalSection(&g_engine.effectLock);

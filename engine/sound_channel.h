@@ -39,6 +39,11 @@ struct SoundChannel : SoundSource {
     WAVEFORMATEX format;
     uint8_t soundHeader[kWavHeaderBytes];
     uint32_t lastPlayCursor;
+    // A non-looping stream whose data has all been written plays on until the
+    // cursor has passed its last byte: the bytes still to play, and a flag.
+    int32_t draining;
+    int32_t drainLeft;
+    uint32_t drainPadding;  // silence written after the end, counted as read for positions
     IDirectSound8* device;
     int32_t deviceBorrowed;
     IDirectSoundBuffer* primary;
