@@ -395,9 +395,9 @@ int main(int argc, char** argv) {
         int channels;
         double peak;
     } outs[] = {
-        {"town.wav", town, 2, 0.7},   {"night.wav", Night(), 2, 0.7}, {"fanfare.wav", Fanfare(), 2, 0.75},
-        {"chime.wav", Chime(), 2, 0.5}, {"coin.wav", Coin(), 1, 0.45},  {"bird.wav", Bird(), 1, 0.6},
-        {"step.wav", Step(), 1, 0.6},   {"brook.wav", Brook(), 1, 0.5}, {"bell.wav", Bell(), 1, 0.7},
+        {"town.wav", town, 2, 0.6},   {"night.wav", Night(), 2, 0.6}, {"fanfare.wav", Fanfare(), 2, 0.75},
+        {"chime.wav", Chime(), 2, 0.5}, {"coin.wav", Coin(), 1, 0.25},  {"bird.wav", Bird(), 1, 0.4},
+        {"step.wav", Step(), 1, 0.3},   {"brook.wav", Brook(), 1, 0.4}, {"bell.wav", Bell(), 1, 0.7},
     };
     for (const Out& o : outs) {
         if (!WriteWav(dir + "/" + o.name, o.track, o.channels, o.peak)) {
