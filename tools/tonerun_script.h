@@ -9,8 +9,9 @@
 // sound server's call log writes them: names unquoted, integers in decimal,
 // floats in C syntax. An argument passed by pointer (effect positions and
 // velocities) is a number or "-" for a null pointer. PlaySE and PlaySEB also
-// take the log's form of an effect without position, "PlaySE(name,0,0,0,0,loop)":
-// null position pointers and scale 1, as the server passes them.
+// take the log's form of an effect without position, "PlaySE(name,0,0,0,0,loop)"
+// (those four zeros exactly): null position pointers and, as the log does not
+// show it, scale 1.
 //
 // The whole script is parsed before anything runs, so a bad line is refused
 // with its number and nothing is played.
@@ -279,8 +280,12 @@ inline std::string ScriptParseLine(const std::string& text, ScriptLine* line, bo
     }
     std::string error = ScriptReadArgs(inner, spec.kinds, line);
     if (!error.empty() && (line->call == kCallPlaySE || line->call == kCallPlaySEB)) {
-        // The log's form of an effect without position: name,0,0,0,kind,loop.
-        if (ScriptReadArgs(inner, "spppii", line).empty()) {
+        // The log's form of an effect without position, exactly as the
+        // server writes it: name,0,0,0,0,loop.
+        std::vector<std::string> parts;
+        bool logForm = ScriptSplit(inner, "spppii", &parts);
+        for (int k = 1; logForm && k <= 4; k++) logForm = ScriptTrim(parts[k]) == "0";
+        if (logForm && ScriptReadArgs(inner, "spppii", line).empty()) {
             line->unpositioned = true;
             line->argCount = 7;
             for (int k = 1; k <= 3; k++) line->args[k].null = true;
