@@ -36,10 +36,11 @@ void RunBgmCommand(CommandRecord& r) {
 }
 
 void RunSetListen(CommandRecord& r) {
+    // The listener and the effect channels are also read and moved by the
+    // client's thread, under the effect lock.
+    EnterCriticalSection(&g_engine.effectLock);
     Effect_SetListener(r.values[9], &r.values[0], &r.values[3], &r.values[6]);
     r.command = kCommandNone;
-    // The effect channels are also touched by the client's thread.
-    EnterCriticalSection(&g_engine.effectLock);
     for (SoundChannel& channel : g_engine.effects) Effect_Refresh3D(channel);
     LeaveCriticalSection(&g_engine.effectLock);
 }

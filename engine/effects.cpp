@@ -27,6 +27,13 @@ void ReadPosition(SoundChannel& channel, const float* x, const float* y, const f
     channel.position[2] = z ? *z : 0.0f;
 }
 
+// Without an x velocity the effect stands still.
+void ReadVelocity(SoundChannel& channel, const float* vx, const float* vy, const float* vz) {
+    channel.velocity[0] = vx ? *vx : 0.0f;
+    channel.velocity[1] = vx && vy ? *vy : 0.0f;
+    channel.velocity[2] = vx && vz ? *vz : 0.0f;
+}
+
 // Where the hardware 3D buffer goes: the listener plus the scaled offset.
 D3DVECTOR ScaledFromListener(const float position[3], float scale) {
     const float* l = g_engine.listenerPosition;
@@ -180,9 +187,7 @@ int32_t StartEffect(SoundChannel& channel, const char* name, int32_t loop, const
         return 0;
     }
     if (channel.buffer3d) {
-        channel.velocity[0] = pvx ? *pvx : 0.0f;
-        channel.velocity[1] = pvx && pvy ? *pvy : 0.0f;
-        channel.velocity[2] = pvx && pvz ? *pvz : 0.0f;
+        ReadVelocity(channel, pvx, pvy, pvz);
         ReadPosition(channel, px, py, pz);
         Place3DBuffer(channel);
     } else if (kind == 2) {
@@ -323,9 +328,7 @@ int32_t ISetSEPos(int32_t channel, const float* x, const float* y, const float* 
     EnterCriticalSection(&g_engine.effectLock);
     SoundChannel& c = g_engine.effects[channel];
     if (c.buffer3d) {
-        c.velocity[0] = vx ? *vx : 0.0f;
-        c.velocity[1] = vx && vy ? *vy : 0.0f;
-        c.velocity[2] = vx && vz ? *vz : 0.0f;
+        ReadVelocity(c, vx, vy, vz);
         ReadPosition(c, x, y, z);
         Place3DBuffer(c);
     } else if (c.soft3d) {

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -70,10 +71,26 @@ void RunRealTimer(Timer* t, UINT myId) {
 
 }  // namespace
 
+// Timers still running when the process ends are killed first, so that no
+// callback runs on state that is being destroyed. Registered at run time, this
+// runs before any static object is destroyed.
+static void KillAllAtExit() {
+    for (int i = 0; i < kMaxTimers; i++) {
+        UINT id = 0;
+        {
+            std::lock_guard<std::mutex> hold(s_mutex);
+            if (s_timers[i].live) id = s_timers[i].id;
+        }
+        if (id) timeKillEvent(id);
+    }
+}
+
 MMRESULT timeSetEvent(UINT delayMs, UINT resolutionMs, LPTIMECALLBACK callback, DWORD_PTR user,
                       UINT flags) {
     (void)resolutionMs;
     if (!callback || delayMs == 0) return 0;
+    static const bool killAtExit = std::atexit(KillAllAtExit) == 0;
+    (void)killAtExit;
     std::lock_guard<std::mutex> hold(s_mutex);
     for (Timer& t : s_timers) {
         if (t.live || t.reaping) continue;

@@ -199,3 +199,18 @@ TEST(TrackedAllocator, RefusesZeroAndOversizedAndReusesTheLastEntryWhenFull) {
     for (void* b : blocks) Tracked_Free(b);
     EXPECT_EQ(Tracked_LiveCount(), 0);
 }
+
+TEST(ProcessExit, AProcessThatEndsWithoutReleaseExitsCleanly) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    // The real timer and the output's sink thread are still running at exit.
+    EXPECT_EXIT(
+        {
+            Clock_UseReal();
+            AudioOutput_Open("null");
+            IInit(TestWindow());
+            IPlay(0, "bgm\\none.wav", 0, 0, -1, 1);
+            Sleep(30);
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+}

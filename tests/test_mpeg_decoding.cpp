@@ -12,19 +12,12 @@
 
 #include "decoders/mpeg_audio.h"
 #include "decoders/mpeg_internal.h"
+#include "sound_test_util.h"
 
 namespace {
 
 std::vector<uint8_t> LoadFixture(const std::string& name) {
-    std::string path = std::string(TONE_FIXTURES) + "/mpeg/" + name;
-    std::vector<uint8_t> data;
-    FILE* f = fopen(path.c_str(), "rb");
-    if (!f) return data;
-    uint8_t buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0) data.insert(data.end(), buf, buf + n);
-    fclose(f);
-    return data;
+    return ReadBytes(std::string(TONE_FIXTURES) + "/mpeg/" + name);
 }
 
 // Decodes a whole stream with the given options; frames that fail are skipped
@@ -60,12 +53,6 @@ std::vector<uint8_t> Decode(const std::vector<uint8_t>& s, MpegOptions options =
     }
     delete d;
     return pcm;
-}
-
-std::vector<int16_t> Samples(const std::vector<uint8_t>& pcm) {
-    std::vector<int16_t> s(pcm.size() / 2);
-    for (size_t i = 0; i < s.size(); i++) s[i] = (int16_t)(pcm[2 * i] | pcm[2 * i + 1] << 8);
-    return s;
 }
 
 double Rms(const std::vector<int16_t>& s) {

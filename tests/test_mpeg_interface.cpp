@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "decoders/mpeg_audio.h"
+#include "sound_test_util.h"
 
 namespace {
 
@@ -20,15 +21,7 @@ std::vector<uint8_t> Header(uint8_t b1, uint8_t b2, uint8_t b3, size_t size = 20
 }
 
 std::vector<uint8_t> LoadFixture(const char* name) {
-    std::string path = std::string(TONE_FIXTURES) + "/mpeg/" + name;
-    std::vector<uint8_t> data;
-    FILE* f = fopen(path.c_str(), "rb");
-    if (!f) return data;
-    uint8_t buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0) data.insert(data.end(), buf, buf + n);
-    fclose(f);
-    return data;
+    return ReadBytes(std::string(TONE_FIXTURES) + "/mpeg/" + name);
 }
 
 // Decodes every frame of a stream with one decoder; the PCM of each frame.

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "engine_fixture.h"
+#include "sound_test_util.h"
 
 namespace {
 
@@ -55,6 +56,11 @@ TEST_F(Threads, EnterHoldsQueuedCommandsBackUntilLeave) {
 }
 
 TEST_F(Threads, ClientCallsRaceNothingWhileTheTimerTicksInRealTime) {
+    ScratchDir dir;
+    WriteBytes("a.wav", PcmWavImage(TestMusic(4410, 1), 2, 22050));
+    WriteBytes("b.wav", PcmWavImage(TestMusic(2205, 2), 2, 44100));
+    WriteBytes("c.wav", PcmWavImage(std::vector<int16_t>(3000, 100), 1, 11025));
+    WriteBytes("m.wav", PcmWavImage(TestMusic(44100, 3), 2, 44100));
     Clock_UseReal();
     ASSERT_TRUE(AudioOutput_Open("null"));
     for (int round = 0; round < 3; round++) {
@@ -86,6 +92,7 @@ TEST_F(Threads, ClientCallsRaceNothingWhileTheTimerTicksInRealTime) {
         EXPECT_EQ(Timer_LiveCount(), 0);
     }
     EXPECT_GT(s_carried.load(), 0) << "the timer thread carried commands out";
+    EXPECT_GT(DsInspect_CreatedCount(), 24) << "effects and music really started";
 }
 
 TEST_F(Threads, ReleaseWhileTheTickWaitsOnAnEnteredLockDoesNotHang) {

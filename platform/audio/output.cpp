@@ -107,7 +107,13 @@ const AudioBackend* OpenAutomatic(bool isVirtual) {
     return nullptr;
 }
 
+void CloseAtExit() { AudioOutput_Close(); }
+
 bool OpenLocked(const char* spec) {
+    // A process that ends with the output open stops its sink thread first;
+    // registered at run time, this runs before any static object is destroyed.
+    static const bool closeAtExit = std::atexit(CloseAtExit) == 0;
+    (void)closeAtExit;
     CloseLocked();
     s_requested = true;
     s_specGiven = spec != nullptr;
