@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/audio/audio_output.h"
-#include "platform/audio/device_inspect.h"
+#include "platform/audio/device_probe.h"
 #include "platform/audio/dsound.h"
 #include "platform/clock.h"
 

@@ -10,7 +10,7 @@
 #include "engine/engine_state.h"
 #include "include/tonecore.h"
 #include "platform/audio/audio_output.h"
-#include "platform/audio/device_inspect.h"
+#include "platform/audio/device_probe.h"
 #include "platform/clock.h"
 #include "platform/debug_output.h"
 #include "platform/timer.h"

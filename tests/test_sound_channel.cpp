@@ -6,7 +6,7 @@
 
 #include "engine/sound_channel.h"
 #include "platform/audio/audio_output.h"
-#include "platform/audio/device_inspect.h"
+#include "platform/audio/device_probe.h"
 #include "platform/clock.h"
 #include "platform/debug_output.h"
 

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/audio/device_inspect.h"
+#include "platform/audio/device_probe.h"
 #include "platform/audio/device_state.h"
 
 using Hold = std::lock_guard<std::mutex>;

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/audio/device_inspect.h"
+#include "platform/audio/device_probe.h"
 #include "platform/audio/device_state.h"
 
 std::mutex g_dsMutex;

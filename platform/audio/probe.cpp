@@ -1,5 +1,5 @@
 // What tests see of the device, and the failures and losses they can force.
-#include "platform/audio/device_inspect.h"
+#include "platform/audio/device_probe.h"
 #include "platform/audio/device_state.h"
 
 using Hold = std::lock_guard<std::mutex>;
