@@ -1,6 +1,5 @@
 // Sound effects on the 24 effect channels, the 3D listener, and the effect
 // exports.
-//
 #include "engine/effects.h"
 
 #include <cmath>
@@ -55,6 +54,15 @@ void Place3DBuffer(SoundChannel& channel) {
     channel.buffer3d->SetAllParameters(&params, DS3D_IMMEDIATE);
 }
 
+// Levels and pans computed from a game's floats: whatever the input (huge,
+// infinite, NaN), the integer handed on is in range. NaN falls to the bound.
+int32_t ClampToInt(float v, float low, float high, float nan) {
+    if (v != v) v = nan;
+    if (v < low) v = low;
+    if (v > high) v = high;
+    return (int32_t)v;
+}
+
 float WrapAngle(float a) {
     while (a > kTwoPi) a -= kTwoPi;
     while (a < -kTwoPi) a += kTwoPi;
@@ -74,13 +82,8 @@ void Software3DUpdate(SoundChannel& channel) {
     float delta = WrapAngle(std::atan2(dx, dy)) - WrapAngle(std::atan2(f[0], f[1]));
     float s = std::sin(delta);
     float e = s * std::fabs(s) * 1.6f;
-    float level = 10000.0f - q * 100.0f;
-    if (level < 0.0f) level = 0.0f;
-    channel.ApplyLevel((int32_t)level, 1);
-    float pan = e * 1500.0f;
-    if (pan < -10000.0f) pan = -10000.0f;
-    if (pan > 10000.0f) pan = 10000.0f;
-    if (channel.buffer) channel.buffer->SetPan((LONG)pan);
+    channel.ApplyLevel(ClampToInt(10000.0f - q * 100.0f, 0.0f, 10000.0f, 10000.0f), 1);
+    if (channel.buffer) channel.buffer->SetPan(ClampToInt(e * 1500.0f, -10000.0f, 10000.0f, 0.0f));
 }
 
 void ForgetBuffers(SoundChannel& channel) {
@@ -195,9 +198,8 @@ int32_t StartEffect(SoundChannel& channel, const char* name, int32_t loop, const
         channel.soft3d = 1;
         Software3DUpdate(channel);
     } else if (!px) {
-        float level = 10000.0f - (10000.0f - (float)g_engine.effectLevel.load(std::memory_order_relaxed)) * scale;
-        if (level <= 0.0f) level = 0.0f;
-        channel.ApplyLevel((int32_t)level, 1);
+        float effectLevel = (float)g_engine.effectLevel.load(std::memory_order_relaxed);
+        channel.ApplyLevel(ClampToInt(10000.0f - (10000.0f - effectLevel) * scale, 0.0f, 10000.0f, 10000.0f), 1);
     }
     channel.buffer->Restore();
     channel.buffer->Play(0, 0, playFlags);

@@ -85,8 +85,9 @@ inline std::vector<int16_t> TestMusic(uint32_t frames, uint32_t seed = 1) {
 inline Bytes PcmWavImage(const std::vector<int16_t>& pcm, uint16_t channels, uint32_t rate) {
     uint32_t data = (uint32_t)(pcm.size() * 2);
     WavHeader h = WavHeader_Make(channels, rate, 16, data);
-    Bytes out((uint8_t*)&h, (uint8_t*)&h + sizeof h);
-    out.insert(out.end(), (const uint8_t*)pcm.data(), (const uint8_t*)pcm.data() + data);
+    Bytes out(sizeof h + data);
+    memcpy(out.data(), &h, sizeof h);
+    if (data) memcpy(out.data() + sizeof h, pcm.data(), data);
     return out;
 }
 

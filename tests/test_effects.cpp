@@ -296,3 +296,34 @@ TEST_F(Effects, RepeatedQueuedEffectsStartOnce) {
     EXPECT_EQ(DsInspect_CreatedCount(), 2);
     EXPECT_EQ(g_engine.effects[0].Busy() + g_engine.effects[1].Busy() + g_engine.effects[2].Busy(), 2);
 }
+
+TEST_F(Effects, WildPositionsGiveInRangeLevelsAndAFiniteMix) {
+    Effect("se/step.wav", 22050);
+    const float nan = std::nanf(""), inf = INFINITY;
+    const float wild[] = {nan, inf, -inf, 1e30f, -1e30f};
+    AudioOutput_StartCapture();
+    for (float w : wild) {
+        for (int kind : {1, 2}) {
+            float x = w, y = 10, z = 0;
+            int32_t ch = IPlaySEB("se\\step.wav", &x, &y, &z, kind, 0, 1.0f);
+            ASSERT_GE(ch, 0);
+            DsBufferInfo info = Of(ch);
+            EXPECT_GE(info.volume, -10000);
+            EXPECT_LE(info.volume, 0);
+            EXPECT_GE(info.pan, -10000);
+            EXPECT_LE(info.pan, 10000);
+            ISetSEPos(ch, &y, &x, &w, &w, &w, &w);
+        }
+        ISetListen(w, w, 0, 0, w, 1, 0, 0, 0, w);
+        Clock_Advance(20);
+        IStopAllSE();
+    }
+    size_t n = 0;
+    const int16_t* out = AudioOutput_Captured(&n);
+    EXPECT_GT(n, 0u);
+    // The mix of ordinary effects beside the wild ones still sounds.
+    uint64_t energy = 0;
+    for (size_t i = 0; i < 2 * n; i++) energy += (uint64_t)std::abs((int)out[i]);
+    EXPECT_GT(energy, 0u);
+    AudioOutput_StopCapture();
+}
