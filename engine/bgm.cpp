@@ -28,9 +28,7 @@ int32_t QueueBgm(int32_t code, int32_t slot, const char* name, int32_t startFram
                  int32_t loopStartFrame, int32_t endFrame, int32_t loop, int32_t fadeMs) {
     if (!Engine_Running() || !Engine_ValidSlot(slot) || !name) return 0;
     CommandRecord r = {};
-    size_t length = std::strlen(name);
-    if (length >= sizeof r.name) return 0;
-    std::memcpy(r.name, name, length + 1);
+    if (!Command_SetName(r, name)) return 0;
     r.command = code;
     r.slot = slot;
     r.args[0] = startFrame;
@@ -140,15 +138,7 @@ int32_t StartStream(SoundChannel& slot, const char* name, int32_t loop, int32_t 
         slot.Close();
         return 0;
     }
-    WavHeader header;
-    std::memcpy(&header, slot.soundHeader, sizeof header);
-    slot.format.wFormatTag = WAVE_FORMAT_PCM;
-    slot.format.nChannels = header.channels > 1 ? 2 : 1;
-    slot.format.nSamplesPerSec = header.samplesPerSec;
-    slot.format.nBlockAlign = header.blockAlign;
-    slot.format.wBitsPerSample = header.bitsPerSample;
-    slot.format.nAvgBytesPerSec = header.blockAlign * header.samplesPerSec;
-    slot.format.cbSize = 0;
+    slot.FormatFromHeader();
 
     if (!slot.buffer) {
         DSBUFFERDESC desc = {};
@@ -159,17 +149,10 @@ int32_t StartStream(SoundChannel& slot, const char* name, int32_t loop, int32_t 
         if (placement == 1) desc.dwFlags |= DSBCAPS_LOCSOFTWARE;
         desc.dwBufferBytes = 3 * slot.format.nAvgBytesPerSec;
         desc.lpwfxFormat = &slot.format;
-        IDirectSoundBuffer* first = nullptr;
-        void* b8 = nullptr;
-        if (SUCCEEDED(slot.device->CreateSoundBuffer(&desc, &first, nullptr)) && first) {
-            first->QueryInterface(IID_IDirectSoundBuffer8, &b8);
-            first->Release();
-        }
-        if (!b8) {
+        if (!slot.CreateBuffer(desc)) {
             slot.Close();  // the file opened above is not left open
             return 0;
         }
-        slot.buffer = (IDirectSoundBuffer8*)b8;
     }
     slot.loopStart = FramesToBytes(slot, loopStartFrame);
     slot.endOffset = FramesToBytes(slot, endFrame);

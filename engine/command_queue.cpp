@@ -62,6 +62,13 @@ void RunPlaySE(CommandRecord& r, uint8_t i, uint8_t end) {
 
 }  // namespace
 
+bool Command_SetName(CommandRecord& record, const char* name) {
+    size_t length = std::strlen(name);
+    if (length >= sizeof record.name) return false;
+    std::memcpy(record.name, name, length + 1);
+    return true;
+}
+
 void Queue_Reset() {
     s_head.store(0, std::memory_order_release);
     s_tail.store(0, std::memory_order_release);

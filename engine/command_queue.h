@@ -27,6 +27,9 @@ struct CommandRecord {
     float values[10];
 };
 
+// Copies name into the record's name field; false when it does not fit.
+bool Command_SetName(CommandRecord& record, const char* name);
+
 // Empties the ring (IInit).
 void Queue_Reset();
 // Fills the record at the tail and publishes it. Returns false, changing

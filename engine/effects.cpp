@@ -129,13 +129,7 @@ int32_t StartEffect(SoundChannel& channel, const char* name, int32_t loop, const
     std::memcpy(channel.soundHeader, &cached.header, sizeof cached.header);
     uint32_t size = cached.header.dataLength;
 
-    channel.format.wFormatTag = WAVE_FORMAT_PCM;
-    channel.format.nChannels = cached.header.channels > 1 ? 2 : 1;
-    channel.format.nSamplesPerSec = cached.header.samplesPerSec;
-    channel.format.nBlockAlign = cached.header.blockAlign;
-    channel.format.wBitsPerSample = cached.header.bitsPerSample;
-    channel.format.nAvgBytesPerSec = cached.header.samplesPerSec * cached.header.blockAlign;
-    channel.format.cbSize = 0;
+    channel.FormatFromHeader();
 
     const bool hardware3d = px && kind == 1;
     const int32_t placement = g_engine.effectPlacement.load(std::memory_order_relaxed);
@@ -168,14 +162,7 @@ int32_t StartEffect(SoundChannel& channel, const char* name, int32_t loop, const
         channel.started = 0;
         ForgetBuffers(channel);
     }
-    IDirectSoundBuffer* first = nullptr;
-    void* b8 = nullptr;
-    if (SUCCEEDED(channel.device->CreateSoundBuffer(&desc, &first, nullptr)) && first) {
-        first->QueryInterface(IID_IDirectSoundBuffer8, &b8);
-        first->Release();
-    }
-    if (!b8) return 0;
-    channel.buffer = (IDirectSoundBuffer8*)b8;
+    if (!channel.CreateBuffer(desc)) return 0;
     if (hardware3d) {
         void* b3 = nullptr;
         if (SUCCEEDED(channel.buffer->QueryInterface(IID_IDirectSound3DBuffer8, &b3)))
@@ -266,9 +253,7 @@ int32_t IPlaySE(const char* name, const float* x, const float* y, const float* z
                 int32_t loop, float scale) {
     if (adpcmCodecMissing || !Engine_Running() || !name) return -1;
     CommandRecord r = {};
-    size_t length = std::strlen(name);
-    if (length >= sizeof r.name) return -1;
-    std::memcpy(r.name, name, length + 1);
+    if (!Command_SetName(r, name)) return -1;
     r.command = QueuedPlaySE;
     r.args[2] = kind;
     r.args[3] = loop;

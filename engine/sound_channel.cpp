@@ -1,9 +1,11 @@
 #include "engine/sound_channel.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "platform/clock.h"
 #include "platform/debug_output.h"
+#include "sources/wav_header.h"
 
 static int32_t ClampLevel(int32_t level) {
     if (level < kLevelFull) return kLevelFull;
@@ -207,4 +209,27 @@ FadeStepResult SoundChannel::FadeStep() {
     fadeRemaining = left;
     SetLevel(newLevel);
     return kFadeGoOn;
+}
+
+void SoundChannel::FormatFromHeader() {
+    WavHeader header;
+    std::memcpy(&header, soundHeader, sizeof header);
+    format.wFormatTag = WAVE_FORMAT_PCM;
+    format.nChannels = header.channels > 1 ? 2 : 1;
+    format.nSamplesPerSec = header.samplesPerSec;
+    format.nBlockAlign = header.blockAlign;
+    format.wBitsPerSample = header.bitsPerSample;
+    format.nAvgBytesPerSec = header.blockAlign * header.samplesPerSec;
+    format.cbSize = 0;
+}
+
+int32_t SoundChannel::CreateBuffer(const DSBUFFERDESC& desc) {
+    IDirectSoundBuffer* first = nullptr;
+    void* b8 = nullptr;
+    if (SUCCEEDED(device->CreateSoundBuffer(&desc, &first, nullptr)) && first) {
+        first->QueryInterface(IID_IDirectSoundBuffer8, &b8);
+        first->Release();
+    }
+    buffer = (IDirectSoundBuffer8*)b8;
+    return b8 ? 1 : 0;
 }

@@ -64,5 +64,11 @@ struct SoundChannel : SoundSource {
     int32_t FadeOut();
     int32_t FadeOutIn(int32_t ms);
     FadeStepResult FadeStep();
+    // Sets format from soundHeader: PCM, mono or stereo, the header's rate,
+    // block align and bits.
+    void FormatFromHeader();
+    // Creates a secondary buffer and keeps its buffer-8 interface in buffer;
+    // 0 when either step fails (buffer stays null).
+    int32_t CreateBuffer(const DSBUFFERDESC& desc);
     bool Bound() const { return device && primary && buffer; }
 };

@@ -6,14 +6,7 @@
 #include "sources/sound_source.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static SoundSource s;
-    static bool prepared = false;
-    if (!prepared) {
-        memset(&s, 0, sizeof s);
-        s.Reset();
-        s.PrepareCodecs(0);
-        prepared = true;
-    }
+    SoundSource& s = FuzzPreparedSource();
     uint32_t seeks[2] = {kWavHeaderBytes, kWavHeaderBytes};
     if (size >= 8) {
         memcpy(seeks, data + size - 8, 8);

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "platform/clock.h"
+#include "sources/sound_source.h"
 
 inline const std::string& FuzzDir() {
     static std::string dir;
@@ -33,4 +34,17 @@ inline void FuzzWriteFile(const char* fileName, const uint8_t* data, size_t size
     if (!f) abort();
     if (size) fwrite(data, 1, size, f);
     fclose(f);
+}
+
+// One source for the whole run, with its codecs prepared as a BGM slot's are.
+inline SoundSource& FuzzPreparedSource() {
+    static SoundSource s;
+    static bool prepared = false;
+    if (!prepared) {
+        s = SoundSource{};
+        s.Reset();
+        s.PrepareCodecs(0);
+        prepared = true;
+    }
+    return s;
 }
